@@ -1,0 +1,85 @@
+#include "runtime/Console.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "runtime/RuntimeErrors.hpp"
+
+namespace qor {
+
+namespace {
+
+[[noreturn]] void RaiseInOut(int AErrno) { Raise(EInOutError(std::strerror(AErrno))); }
+
+void WriteAll(const char* AData, size_t ALength) {
+  while (ALength > 0) {
+    const ssize_t n = ::write(STDOUT_FILENO, AData, ALength);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseInOut(errno);
+    }
+    AData += n;
+    ALength -= static_cast<size_t>(n);
+  }
+}
+
+// Bytes read from standard input beyond the line handed out last.
+struct InputBuffer {
+  std::string pending;
+  size_t scanned = 0;  // bytes of pending already known to hold no LF
+  bool ended = false;
+};
+
+InputBuffer& Input() {
+  static InputBuffer input;
+  return input;
+}
+
+}  // namespace
+
+bool ConsoleReadLine(std::string& ALine) {
+  InputBuffer& in = Input();
+  for (;;) {
+    const size_t lf = in.pending.find('\n', in.scanned);
+    if (lf != std::string::npos) {
+      const size_t end = lf > 0 && in.pending[lf - 1] == '\r' ? lf - 1 : lf;
+      ALine.assign(in.pending, 0, end);
+      in.pending.erase(0, lf + 1);
+      in.scanned = 0;
+      return true;
+    }
+    in.scanned = in.pending.size();
+    if (in.ended) {
+      if (in.pending.empty()) return false;
+      ALine = std::move(in.pending);
+      in.pending.clear();
+      in.scanned = 0;
+      return true;
+    }
+    char chunk[65536];
+    const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseInOut(errno);
+    }
+    if (n == 0) {
+      in.ended = true;
+    } else {
+      in.pending.append(chunk, static_cast<size_t>(n));
+    }
+  }
+}
+
+void ConsoleWriteLine(std::string_view AText) {
+  std::string line;
+  line.reserve(AText.size() + 1);
+  line.append(AText);
+  line.push_back('\n');
+  WriteAll(line.data(), line.size());
+}
+
+void ConsoleWrite(std::string_view AText) { WriteAll(AText.data(), AText.size()); }
+
+}  // namespace qor

@@ -1,0 +1,72 @@
+#include "runtime/MemoryStream.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qor {
+
+int64_t TStream::Size() {
+  const int64_t position = Seek(0, soCurrent);
+  const int64_t size = Seek(0, soEnd);
+  Seek(position, soBeginning);
+  return size;
+}
+
+int64_t TMemoryStream::Read(void* ABuffer, int64_t ACount) {
+  const int64_t count = std::clamp<int64_t>(FSize - FPosition, 0, std::max<int64_t>(ACount, 0));
+  if (count > 0) {
+    std::memcpy(ABuffer, FMemory.get() + FPosition, static_cast<size_t>(count));
+    FPosition += count;
+  }
+  return count;
+}
+
+int64_t TMemoryStream::Write(const void* ABuffer, int64_t ACount) {
+  if (ACount <= 0) return 0;
+  const int64_t end = FPosition + ACount;
+  if (end > FCapacity) Reallocate(std::max(end, FCapacity + FCapacity / 2 + 64));
+  if (end > FSize) FSize = end;
+  std::memcpy(FMemory.get() + FPosition, ABuffer, static_cast<size_t>(ACount));
+  FPosition = end;
+  return ACount;
+}
+
+int64_t TMemoryStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
+  switch (AOrigin) {
+    case soBeginning: FPosition = AOffset; break;
+    case soCurrent: FPosition += AOffset; break;
+    case soEnd: FPosition = FSize + AOffset; break;
+  }
+  if (FPosition < 0) FPosition = 0;
+  return FPosition;
+}
+
+void TMemoryStream::SetSize(int64_t ASize) {
+  ASize = std::max<int64_t>(ASize, 0);
+  // Grow to the size asked; give memory back when the block would be mostly empty.
+  if (ASize > FCapacity || ASize < FCapacity / 4) Reallocate(ASize);
+  FSize = ASize;
+  if (FPosition > FSize) FPosition = FSize;
+}
+
+void TMemoryStream::Clear() {
+  FMemory.reset();
+  FCapacity = 0;
+  FSize = 0;
+  FPosition = 0;
+}
+
+void TMemoryStream::Reallocate(int64_t ACapacity) {
+  if (ACapacity == FCapacity) return;
+  std::unique_ptr<char[]> block;
+  if (ACapacity > 0) {
+    block.reset(new char[static_cast<size_t>(ACapacity)]);
+    const int64_t kept = std::min(FSize, ACapacity);
+    if (kept > 0) std::memcpy(block.get(), FMemory.get(), static_cast<size_t>(kept));
+  }
+  FMemory = std::move(block);
+  FCapacity = ACapacity;
+  if (FSize > FCapacity) FSize = FCapacity;
+}
+
+}  // namespace qor

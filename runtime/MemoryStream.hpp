@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace qor {
+
+enum TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
+
+// A byte stream with a position and a size.
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  // Reads up to ACount bytes at the position; returns how many were read.
+  virtual int64_t Read(void* ABuffer, int64_t ACount) = 0;
+  // Writes ACount bytes at the position; returns how many were written.
+  virtual int64_t Write(const void* ABuffer, int64_t ACount) = 0;
+  // Moves the position and returns it.
+  virtual int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) = 0;
+  virtual void SetSize(int64_t ASize) = 0;
+  virtual int64_t Size();
+
+  int64_t Position() { return Seek(0, soCurrent); }
+  void SetPosition(int64_t APosition) { Seek(APosition, soBeginning); }
+};
+
+// A growable block of bytes in memory. Writing past the end grows it; clearing frees it.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  int64_t Read(void* ABuffer, int64_t ACount) override;
+  int64_t Write(const void* ABuffer, int64_t ACount) override;
+  int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
+  void SetSize(int64_t ASize) override;
+  int64_t Size() override { return FSize; }
+  virtual void Clear();
+
+  // The first byte of the block (null while the block is empty and freed).
+  char* Memory() noexcept { return FMemory.get(); }
+  const char* Memory() const noexcept { return FMemory.get(); }
+  int64_t Capacity() const noexcept { return FCapacity; }
+
+ protected:
+  // Gives the block exactly ACapacity bytes, keeping the first min(size, ACapacity) of them.
+  void Reallocate(int64_t ACapacity);
+
+ private:
+  std::unique_ptr<char[]> FMemory;
+  int64_t FCapacity = 0;
+  int64_t FSize = 0;
+  int64_t FPosition = 0;
+};
+
+}  // namespace qor

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "runtime/Exception.hpp"
+
+namespace qor {
+
+// Error kinds of the runtime support itself.
+QOR_ERROR_KIND(EConvertError, Exception);  // a text that is not a number, a bad format
+QOR_ERROR_KIND(EOutOfMemory, Exception);   // std::bad_alloc
+QOR_ERROR_KIND(EInOutError, Exception);    // console read or write failed
+QOR_ERROR_KIND(EListError, Exception);     // list index out of bounds
+
+}  // namespace qor
