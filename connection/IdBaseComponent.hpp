@@ -1,0 +1,18 @@
+#pragma once
+
+#include <functional>
+
+#include "runtime/Component.hpp"
+
+namespace qor {
+
+// Plain event with its sender.
+using TNotifyEvent = std::function<void(TComponent* Sender)>;
+
+// Root of the network layer's components; adds nothing to the component model.
+class TIdBaseComponent : public TComponent {
+ public:
+  explicit TIdBaseComponent(TComponent* AOwner) : TComponent(AOwner) {}
+};
+
+}  // namespace qor
