@@ -1,9 +1,10 @@
-#include "socket/IdIOHandlerSocket.hpp"
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "TransportSockets.hpp"
 #include "connection/IdAntiFreezeBase.hpp"
 #include "errors/IdException.hpp"
+#include "socket/IdIOHandlerSocket.hpp"
+#include "socket/IdStackLinux.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor {
@@ -20,7 +23,8 @@ using namespace transport_test;
 using std::chrono::steady_clock;
 
 long MsSince(steady_clock::time_point AStart) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - AStart).count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - AStart).count());
 }
 
 int ThreadCount() {
@@ -76,21 +80,51 @@ TEST_F(IOHandlerSocket, TimedConnectGivesUpAndClosesWithWorkerJoined) {
   std::thread([] {}).join();  // lets a lazily started runtime thread show up before the count
   const int threads = ThreadCount();
   const auto start = steady_clock::now();
-  EXPECT_EQ(MessageOf<EIdConnectTimeout>([&] { Connect("127.0.0.1", full.Port, 1000); }), "Connect timed out.");
+  EXPECT_EQ(MessageOf<EIdConnectTimeout>([&] { Connect("127.0.0.1", full.Port, 1000); }),
+            "Connect timed out.");
   EXPECT_GE(MsSince(start), 900);
   EXPECT_LT(MsSince(start), 5000);
   EXPECT_FALSE(FHandler.IsConnected());
   EXPECT_EQ(ThreadCount(), threads);
+}
 
-  // One millisecond often ends the wait before the worker has reached its connect. The worker is
-  // still gone when the call returns, and leaves the next socket (most likely the number just
-  // closed) alone.
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_THROW(Connect("127.0.0.1", full.Port, 1), EIdConnectTimeout);
-    EXPECT_EQ(ThreadCount(), threads);
-    const UniqueFd next(::socket(AF_INET, SOCK_STREAM, 0));
-    EXPECT_EQ(LocalPort(next.Get()), 0);
+// A stack whose connect begins only after the waiting thread has given up on it (shut the socket
+// down), and notes whether the descriptor was still open then.
+class LateConnectStack : public TIdStackLinux {
+ public:
+  int32_t ShutdownSocket(TIdStackSocketHandle AHandle, int32_t AHow) override {
+    std::lock_guard lock(FLock);
+    FGivenUp = true;
+    FChanged.notify_all();
+    return TIdStackLinux::ShutdownSocket(AHandle, AHow);
   }
+  int32_t ConnectSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
+                        int32_t APort) override {
+    std::unique_lock lock(FLock);
+    FChanged.wait(lock, [this] { return FGivenUp; });
+    OpenAtConnect = ::fcntl(AHandle, F_GETFD) != -1;
+    lock.unlock();
+    return TIdStackLinux::ConnectSocket(AHandle, AFamily, AIP, APort);
+  }
+  bool OpenAtConnect = false;
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FGivenUp = false;
+};
+
+TEST(ConnectThread, LateWorkerConnectsItsOwnSocketAndGivesUpAtOnce) {
+  const TIdStackClass saved = std::exchange(
+      StackClass, []() -> std::unique_ptr<TIdStack> { return std::make_unique<LateConnectStack>(); });
+  TIdIOHandlerSocket handler(nullptr);
+  StackClass = saved;
+  const FullListener full;
+  handler.Open();
+  const auto start = steady_clock::now();
+  EXPECT_THROW(handler.ConnectTo("127.0.0.1", full.Port, "", 0, 0, 0, 1), EIdConnectTimeout);
+  EXPECT_LT(MsSince(start), 5000);
+  EXPECT_TRUE(dynamic_cast<LateConnectStack&>(*CurrentStack).OpenAtConnect);
 }
 
 TEST_F(IOHandlerSocket, ConnectWaitsByTimeoutKind) {
@@ -119,9 +153,10 @@ TEST_F(IOHandlerSocket, ReportsResolvingOnlyForNamesAndSetsNoDelayOnRequest) {
   FHandler.SetUseNagle(false);
   Connect("LOCALHOST", server.Port(), 1000);
   EXPECT_NE(NoDelay(), 0);
-  const std::vector<std::pair<TIdStatus, std::string>> expected{{hsConnecting, "Connecting to 127.0.0.1."},
-                                                                {hsResolving, "Resolving hostname LOCALHOST."},
-                                                                {hsConnecting, "Connecting to 127.0.0.1."}};
+  const std::vector<std::pair<TIdStatus, std::string>> expected{
+      {hsConnecting, "Connecting to 127.0.0.1."},
+      {hsResolving, "Resolving hostname LOCALHOST."},
+      {hsConnecting, "Connecting to 127.0.0.1."}};
   EXPECT_EQ(FStatus, expected);
 }
 

@@ -1,10 +1,9 @@
-#include "socket/IdSocketHandle.hpp"
-
 #include <gtest/gtest.h>
 
 #include "TransportSockets.hpp"
 #include "connection/IdComponent.hpp"
 #include "errors/IdException.hpp"
+#include "socket/IdSocketHandle.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor {
@@ -58,18 +57,20 @@ TEST_F(SocketHandle, BindSearchesClientPortRangeFromTop) {
   EXPECT_EQ(FHandle.Port(), low);
   EXPECT_NE(Bind("127.0.0.1", 0, 0, low + 2), low + 2);  // one end alone is no range
 
-  EXPECT_EQ(MessageOf<EIdInvalidPortRange>([&] { Bind("", 0, 6000, 5000); }), "Invalid Port Range (6000 - 5000)");
+  EXPECT_EQ(MessageOf<EIdInvalidPortRange>([&] { Bind("", 0, 6000, 5000); }),
+            "Invalid Port Range (6000 - 5000)");
   EXPECT_EQ(LocalPort(FHandle.Descriptor()), 0);
 }
 
 TEST_F(SocketHandle, ConnectReadsEndpointsBackAndCloseIsFinal) {
   const UniqueFd refusing = BoundSocket();
-  const int32_t bound = Bind("", 0);
+  Bind("", 0);
   FHandle.SetRemote("127.0.0.1", LocalPort(refusing.Get()));
   EXPECT_EQ(FHandle.ConnectToPeer(AF_INET), -1);
   EXPECT_EQ(FHandle.IP(), "0.0.0.0");
 
   const test::LoopbackServer server;
+  const int32_t bound = Bind("", 0);
   FHandle.SetRemote("127.0.0.1", server.Port());
   EXPECT_EQ(FHandle.ConnectToPeer(AF_INET), 0);
   EXPECT_EQ(FHandle.IP(), "127.0.0.1");
@@ -78,7 +79,8 @@ TEST_F(SocketHandle, ConnectReadsEndpointsBackAndCloseIsFinal) {
 
   FHandle.CloseDescriptor();
   FHandle.CloseDescriptor();
-  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { FHandle.WaitReadable(-2); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { FHandle.WaitReadable(-2); }),
+            "Connection Closed Gracefully.");
   FHandle.ResetHandle(false);
   EXPECT_EQ(FHandle.Port(), bound);
   EXPECT_EQ(FHandle.RemoteIP(), "");

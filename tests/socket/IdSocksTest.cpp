@@ -1,5 +1,3 @@
-#include "socket/IdSocks.hpp"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +5,7 @@
 #include "TransportSockets.hpp"
 #include "errors/IdException.hpp"
 #include "socket/IdIOHandlerSocket.hpp"
+#include "socket/IdSocks.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor {
