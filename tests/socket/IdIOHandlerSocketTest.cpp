@@ -65,21 +65,19 @@ class IOHandlerSocket : public ::testing::Test {
   }
 };
 
-TEST_F(IOHandlerSocket, TimedConnectReportsRefusalAfterOneStep) {
+TEST_F(IOHandlerSocket, TimedConnectEndsWithWorkerErrorOrTimeOut) {
   const UniqueFd refusing = BoundSocket();
-  const auto start = steady_clock::now();
+  auto start = steady_clock::now();
   EXPECT_EQ(MessageOf<EIdConnectException>([&] { Connect("127.0.0.1", LocalPort(refusing.Get()), 1000); }),
             "Socket Error # 111\r\nConnection refused.");
-  EXPECT_GE(MsSince(start), 115);
+  EXPECT_GE(MsSince(start), 115);  // noticed after the first step
   EXPECT_LT(MsSince(start), 900);
   EXPECT_TRUE(FHandler.IsConnected());  // the descriptor stays until somebody closes it
-}
 
-TEST_F(IOHandlerSocket, TimedConnectGivesUpAndClosesWithWorkerJoined) {
   const FullListener full;
   std::thread([] {}).join();  // lets a lazily started runtime thread show up before the count
   const int threads = ThreadCount();
-  const auto start = steady_clock::now();
+  start = steady_clock::now();
   EXPECT_EQ(MessageOf<EIdConnectTimeout>([&] { Connect("127.0.0.1", full.Port, 1000); }),
             "Connect timed out.");
   EXPECT_GE(MsSince(start), 900);
@@ -132,8 +130,6 @@ TEST_F(IOHandlerSocket, ConnectWaitsByTimeoutKind) {
   EXPECT_GE(Connect("127.0.0.1", server.Port(), 100), 95);  // always the whole short time-out
   EXPECT_LT(Connect("127.0.0.1", server.Port(), -2), 5000);
   EXPECT_EQ(FHandler.Socket()->RemotePort(), server.Port());
-  Connect("127.0.0.1", server.Port(), 0);
-  EXPECT_EQ(FHandler.Socket()->IP(), "127.0.0.1");
 
   const UniqueFd refusing = BoundSocket();
   for (const int32_t timeout : {-1, 0}) {  // on the calling thread, with the system's error
@@ -161,13 +157,11 @@ TEST_F(IOHandlerSocket, ReportsResolvingOnlyForNamesAndSetsNoDelayOnRequest) {
 }
 
 TEST_F(IOHandlerSocket, BuffersNeedAnOpenSocketAndOpenReusesTheHandle) {
-  EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { FHandler.ReceiveBuffer(nullptr, 4); }), "Disconnected.");
-  EXPECT_THROW(FHandler.WaitReadable(0), EIdConnClosedGracefully);
   const test::LoopbackServer server;
   Connect("127.0.0.1", server.Port(), -1);
   FHandler.Close();
   FHandler.Close();
-  EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { FHandler.SendBuffer("x", 1); }), "Disconnected.");
+  EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { FHandler.ReceiveBuffer(nullptr, 1); }), "Disconnected.");
   TIdSocketHandle* const socket = FHandler.Socket();
   FHandler.Open();
   EXPECT_EQ(FHandler.Socket(), socket);
