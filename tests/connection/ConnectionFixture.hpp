@@ -10,33 +10,34 @@
 
 namespace qor::test {
 
-// A connection over a connected fake handler that the connection refers to (it does not own it), with
-// its notifications recorded in order as "status:<n>", "disconnected", "work:<mode>:<count>" and so on.
+// The message of the E that AAction raises, or "no error".
+template <class E, class F>
+std::string MessageOf(F&& AAction) {
+  try {
+    AAction();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// A connection over a connected fake handler that it refers to (not owns), recording its
+// notifications in order: "status:<n>", "disconnected", "begin:<mode>:<n>", "work:<mode>:<n>", "end:<mode>".
 class ConnectionFixture : public ::testing::Test {
  protected:
   ConnectionFixture() {
     handler->SetConnected(true);
     connection.SetIOHandler(handler);
-    connection.OnStatus = [this](TComponent*, TIdStatus AStatus, const std::string&) {
-      events.push_back("status:" + std::to_string(AStatus));
-    };
+    connection.OnStatus = [this](TComponent*, TIdStatus AStatus, const std::string&) { Note("status:", AStatus); };
     connection.OnDisconnected = [this](TComponent*) { events.push_back("disconnected"); };
+    connection.OnWorkBegin = [this](TComponent*, TWorkMode AMode, int32_t AMax) { Note("begin:", AMode, AMax); };
+    connection.OnWork = [this](TComponent*, TWorkMode AMode, int32_t ACount) { Note("work:", AMode, ACount); };
+    connection.OnWorkEnd = [this](TComponent*, TWorkMode AMode) { Note("end:", AMode); };
   }
 
-  // Records the work events too.
-  void RecordWork() {
-    connection.OnWorkBegin = [this](TComponent*, TWorkMode AMode, int32_t AMax) {
-      events.push_back("begin:" + std::to_string(AMode) + ":" + std::to_string(AMax));
-    };
-    connection.OnWork = [this](TComponent*, TWorkMode AMode, int32_t ACount) {
-      events.push_back("work:" + std::to_string(AMode) + ":" + std::to_string(ACount));
-    };
-    connection.OnWorkEnd = [this](TComponent*, TWorkMode AMode) {
-      events.push_back("end:" + std::to_string(AMode));
-    };
+  void Note(const std::string& AKind, int AValue, int ACount = -1) {
+    events.push_back(AKind + std::to_string(AValue) + (ACount < 0 ? "" : ":" + std::to_string(ACount)));
   }
-
-  static std::string Status(TIdStatus AStatus) { return "status:" + std::to_string(AStatus); }
 
   TIdTCPConnection connection{nullptr};
   TFakeIOHandler* handler = new TFakeIOHandler(&connection);  // freed by its owner, the connection
