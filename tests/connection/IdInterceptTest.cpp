@@ -36,6 +36,8 @@ class Intercept : public ConnectionFixture {
     }
     connection.SetIntercept(outer);
   }
+  // The connection's tear-down would tell the intercepts, whose listeners record into `seen`.
+  ~Intercept() override { connection.SetIntercept(nullptr); }
 
   // Notes the stream's position and then its contents.
   void See(const std::string& AWhat, TStream* AStream) {
