@@ -28,10 +28,16 @@ class ConnectionFixture : public ::testing::Test {
   ConnectionFixture() {
     handler->SetConnected(true);
     connection.SetIOHandler(handler);
-    connection.OnStatus = [this](TComponent*, TIdStatus AStatus, const std::string&) { Note("status:", AStatus); };
+    connection.OnStatus = [this](TComponent*, TIdStatus AStatus, const std::string&) {
+      Note("status:", AStatus);
+    };
     connection.OnDisconnected = [this](TComponent*) { events.push_back("disconnected"); };
-    connection.OnWorkBegin = [this](TComponent*, TWorkMode AMode, int32_t AMax) { Note("begin:", AMode, AMax); };
-    connection.OnWork = [this](TComponent*, TWorkMode AMode, int32_t ACount) { Note("work:", AMode, ACount); };
+    connection.OnWorkBegin = [this](TComponent*, TWorkMode AMode, int32_t AMax) {
+      Note("begin:", AMode, AMax);
+    };
+    connection.OnWork = [this](TComponent*, TWorkMode AMode, int32_t ACount) {
+      Note("work:", AMode, ACount);
+    };
     connection.OnWorkEnd = [this](TComponent*, TWorkMode AMode) { Note("end:", AMode); };
   }
 

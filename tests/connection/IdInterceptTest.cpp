@@ -1,11 +1,10 @@
-#include "socket/IdIntercept.hpp"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "ConnectionFixture.hpp"
+#include "socket/IdIntercept.hpp"
 
 namespace qor::test {
 namespace {
@@ -31,8 +30,12 @@ class Intercept : public ConnectionFixture {
       const std::string name = layer == outer ? "A " : "B ";
       layer->OnConnect = [this, name](TIdConnectionIntercept*) { seen.push_back(name + "connect"); };
       layer->OnDisconnect = [this, name](TIdConnectionIntercept*) { seen.push_back(name + "disconnect"); };
-      layer->OnSend = [this, name](TIdConnectionIntercept*, TStream* AStream) { See(name + "send ", AStream); };
-      layer->OnReceive = [this, name](TIdConnectionIntercept*, TStream* AStream) { See(name + "receive ", AStream); };
+      layer->OnSend = [this, name](TIdConnectionIntercept*, TStream* AStream) {
+        See(name + "send ", AStream);
+      };
+      layer->OnReceive = [this, name](TIdConnectionIntercept*, TStream* AStream) {
+        See(name + "receive ", AStream);
+      };
     }
     connection.SetIntercept(outer);
   }
@@ -57,8 +60,9 @@ TEST_F(Intercept, OuterFirstForConnectAndSendInnerFirstForDisconnectAndReceive) 
   handler->QueueReceive("in\n");
   EXPECT_EQ(connection.ReadLn(), "in");
   connection.Disconnect();
-  EXPECT_EQ(seen, (std::vector<std::string>{"A connect", "B connect", "A send 0out", "B send 0out",
-                                            "B receive 0in\n", "A receive 0in\n", "B disconnect", "A disconnect"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"A connect", "B connect", "A send 0out", "B send 0out",
+                                      "B receive 0in\n", "A receive 0in\n", "B disconnect", "A disconnect"}));
   EXPECT_EQ(outer->Connection(), nullptr);
 }
 

@@ -15,11 +15,11 @@ TEST_F(ReadLn, CutsAtTheTerminatorAndDropsOneCarriageReturnBeforeLF) {
   handler->QueueReceive("abc\r\nabc\n\r\na\r\r\nx\r\nabc\r\r\nfirstENDsecond\n");
   for (const char* line : {"abc", "abc", ""}) EXPECT_EQ(connection.ReadLn(), line);
   EXPECT_FALSE(connection.LineReadEmpty());
-  EXPECT_EQ(connection.ReadLn(), "a\r");           // only one CR is cut
+  EXPECT_EQ(connection.ReadLn(), "a\r");  // only one CR is cut
   EXPECT_EQ(connection.ReadLn("\r\n"), "x");
   EXPECT_EQ(connection.ReadLn("\r\n"), "abc\r");  // other terminators cut nothing more
   EXPECT_EQ(connection.ReadLn("END"), "first");
-  EXPECT_EQ(connection.ReadLn(""), "second");      // empty means LF
+  EXPECT_EQ(connection.ReadLn(""), "second");                         // empty means LF
   EXPECT_EQ(handler->ReceiveLengths(), std::vector<int32_t>{32768});  // one receive served all
 }
 
@@ -41,7 +41,8 @@ TEST_F(ReadLn, SplitsAnOverLongLineOrRefusesItAndStopsReceiving) {
   connection.SetMaxLineAction(maException);
   handler->QueueReceive("abcdef\n").QueueReceive("more\n");
   for (int attempt = 0; attempt < 2; ++attempt) {
-    EXPECT_EQ(MessageOf<EIdReadLnMaxLineLengthExceeded>([&] { connection.ReadLn(); }), "Max line length exceeded.");
+    EXPECT_EQ(MessageOf<EIdReadLnMaxLineLengthExceeded>([&] { connection.ReadLn(); }),
+              "Max line length exceeded.");
     EXPECT_EQ(connection.InBuffer().Size(), 7);
   }
   EXPECT_TRUE(handler->ReceivePending());
@@ -49,7 +50,8 @@ TEST_F(ReadLn, SplitsAnOverLongLineOrRefusesItAndStopsReceiving) {
 }
 
 TEST_F(ReadLn, TheLimitCountsTheBytesBeforeLFAndBoundsTheBuffer) {
-  handler->QueueReceive(std::string(16384, 'x') + "\n" + std::string(16383, 'y') + "\r\n" + std::string(16385, 'z'));
+  handler->QueueReceive(std::string(16384, 'x') + "\n" + std::string(16383, 'y') + "\r\n" +
+                        std::string(16385, 'z'));
   EXPECT_EQ(connection.ReadLn(), std::string(16384, 'x'));
   EXPECT_EQ(connection.ReadLn(), std::string(16383, 'y'));
   EXPECT_THROW(connection.ReadLn(), EIdReadLnMaxLineLengthExceeded);  // 16385 without LF
@@ -77,7 +79,8 @@ TEST_F(ReadLn, APartialLineBeforeACloseGivesEmptyThenClosedGracefully) {
   handler->QueueReceive("abc").QueueClose();
   EXPECT_EQ(connection.ReadLn(), "");
   EXPECT_TRUE(connection.LineReadEmpty());
-  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { connection.ReadLn(); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { connection.ReadLn(); }),
+            "Connection Closed Gracefully.");
   EXPECT_EQ(connection.ReadAvailable(), "abc");
 }
 

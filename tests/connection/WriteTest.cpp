@@ -21,7 +21,7 @@ TEST_F(Write, LinesAndNumbersGoOutInOneSendEachAndShortSendsAreContinued) {
   connection.WriteInt32(1, true);
   connection.WriteInt32(1, false);
   EXPECT_EQ(handler->SendCalls(), (std::vector<std::string>{"\r\n", "abc\r\n", std::string("\0\0\0\1", 4),
-                                                           std::string("\1\0\0\0", 4)}));
+                                                            std::string("\1\0\0\0", 4)}));
   connection.BeginWorkSpan(wmWrite, 0);
   handler->QueueSendLimit(2).QueueSendLimit(1);
   connection.WriteLn("hello");
