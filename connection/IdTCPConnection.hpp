@@ -89,6 +89,8 @@ class TIdTCPConnection : public TIdComponent {
   bool ClosedMark() const noexcept { return FClosedMark; }
   bool OwnsIOHandler() const noexcept { return FOwnsIOHandler; }
   void SetOwnsIOHandler(bool AValue) noexcept { FOwnsIOHandler = AValue; }
+  // Received bytes not yet consumed. Take from it only through TakeString or Discard, which tell this
+  // connection; only ResetForConnect empties it otherwise.
   TIdManagedBuffer& InBuffer() noexcept { return FInBuffer; }
   TIdConnectionIntercept* Intercept() const noexcept { return FIntercept; }
   void SetIntercept(TIdConnectionIntercept* AValue);

@@ -32,15 +32,6 @@ TEST_F(Close, AZeroByteSendClosesAndAnnouncesOnce) {
   EXPECT_EQ(events, Announced);
 }
 
-TEST_F(Close, PollForCloseNoticesTheCloseAndKeepsWhatArrived) {
-  handler->QueueReceive("late").QueueClose();
-  connection.PollForClose(false);
-  connection.PollForClose(false);
-  EXPECT_FALSE(connection.Connected());
-  EXPECT_EQ(handler->WaitTimeouts(), (std::vector<int32_t>{1, 1}));
-  EXPECT_EQ(connection.ReadAvailable(), "late");
-}
-
 TEST_F(Close, DisconnectAnnouncesInItsOwnOrderEvenWhenNeverConnected) {
   TIdTCPConnection idle(nullptr);
   std::vector<std::string> seen;
