@@ -9,7 +9,9 @@ namespace qor {
 namespace {
 
 // The proxy dialogues are not written yet; a proxy version is refused rather than left unspoken.
-[[noreturn]] void RaiseVersionNotSupported() { Raise(EIdSocksError(RSSocksVersionNotSupported)); }
+[[noreturn]] void RaiseVersionNotSupported() {
+  Raise(EIdSocksError(RSSocksVersionNotSupported));
+}
 
 }  // namespace
 
@@ -38,9 +40,13 @@ void TIdSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort) {
   }
 }
 
-void TIdSocksInfo::NegotiateSocks4(const std::string& /*AHost*/, int32_t /*APort*/) { RaiseVersionNotSupported(); }
+void TIdSocksInfo::NegotiateSocks4(const std::string& /*AHost*/, int32_t /*APort*/) {
+  RaiseVersionNotSupported();
+}
 
-void TIdSocksInfo::NegotiateSocks5(const std::string& /*AHost*/, int32_t /*APort*/) { RaiseVersionNotSupported(); }
+void TIdSocksInfo::NegotiateSocks5(const std::string& /*AHost*/, int32_t /*APort*/) {
+  RaiseVersionNotSupported();
+}
 
 void TIdSocksInfo::Notification(TComponent* AComponent, TOperation AOperation) {
   TIdComponent::Notification(AComponent, AOperation);

@@ -16,25 +16,44 @@ namespace {
 
 // Texts of the Linux system error numbers that socket calls report.
 constexpr std::pair<int32_t, const char*> ErrorTexts[] = {
-    {4, RSStackEINTR},            {9, RSStackEBADF},
-    {11, RSStackEAGAIN},          {13, RSStackEACCES},
-    {14, RSStackEFAULT},          {22, RSStackEINVAL},
-    {24, RSStackEMFILE},          {36, RSStackENAMETOOLONG},
-    {39, RSStackENOTEMPTY},       {40, RSStackELOOP},
-    {88, RSStackENOTSOCK},        {89, RSStackEDESTADDRREQ},
-    {90, RSStackEMSGSIZE},        {91, RSStackEPROTOTYPE},
-    {92, RSStackENOPROTOOPT},     {93, RSStackEPROTONOSUPPORT},
-    {94, RSStackESOCKTNOSUPPORT}, {95, RSStackEOPNOTSUPP},
-    {96, RSStackEPFNOSUPPORT},    {97, RSStackEAFNOSUPPORT},
-    {98, RSStackEADDRINUSE},      {99, RSStackEADDRNOTAVAIL},
-    {100, RSStackENETDOWN},       {101, RSStackENETUNREACH},
-    {102, RSStackENETRESET},      {103, RSStackECONNABORTED},
-    {104, RSStackECONNRESET},     {105, RSStackENOBUFS},
-    {106, RSStackEISCONN},        {107, RSStackENOTCONN},
-    {108, RSStackESHUTDOWN},      {109, RSStackETOOMANYREFS},
-    {110, RSStackETIMEDOUT},      {111, RSStackECONNREFUSED},
-    {112, RSStackEHOSTDOWN},      {113, RSStackEHOSTUNREACH},
-    {114, RSStackEALREADY},       {115, RSStackEINPROGRESS},
+    {4, RSStackEINTR},
+    {9, RSStackEBADF},
+    {11, RSStackEAGAIN},
+    {13, RSStackEACCES},
+    {14, RSStackEFAULT},
+    {22, RSStackEINVAL},
+    {24, RSStackEMFILE},
+    {36, RSStackENAMETOOLONG},
+    {39, RSStackENOTEMPTY},
+    {40, RSStackELOOP},
+    {88, RSStackENOTSOCK},
+    {89, RSStackEDESTADDRREQ},
+    {90, RSStackEMSGSIZE},
+    {91, RSStackEPROTOTYPE},
+    {92, RSStackENOPROTOOPT},
+    {93, RSStackEPROTONOSUPPORT},
+    {94, RSStackESOCKTNOSUPPORT},
+    {95, RSStackEOPNOTSUPP},
+    {96, RSStackEPFNOSUPPORT},
+    {97, RSStackEAFNOSUPPORT},
+    {98, RSStackEADDRINUSE},
+    {99, RSStackEADDRNOTAVAIL},
+    {100, RSStackENETDOWN},
+    {101, RSStackENETUNREACH},
+    {102, RSStackENETRESET},
+    {103, RSStackECONNABORTED},
+    {104, RSStackECONNRESET},
+    {105, RSStackENOBUFS},
+    {106, RSStackEISCONN},
+    {107, RSStackENOTCONN},
+    {108, RSStackESHUTDOWN},
+    {109, RSStackETOOMANYREFS},
+    {110, RSStackETIMEDOUT},
+    {111, RSStackECONNREFUSED},
+    {112, RSStackEHOSTDOWN},
+    {113, RSStackEHOSTUNREACH},
+    {114, RSStackEALREADY},
+    {115, RSStackEINPROGRESS},
 };
 
 // True when the number rule reads AField as a value from 0 to 255.
@@ -45,7 +64,9 @@ bool IsOctet(std::string_view AField) {
 
 }  // namespace
 
-std::unique_ptr<TIdStack> TIdStack::NewStack() { return StackClass(); }
+std::unique_ptr<TIdStack> TIdStack::NewStack() {
+  return StackClass();
+}
 
 std::string TIdStack::ErrorText(int32_t AErrorCode) {
   const auto* row = std::find_if(std::begin(ErrorTexts), std::end(ErrorTexts),
@@ -62,7 +83,9 @@ bool TIdStack::CheckSocketResult(int32_t AResult, std::initializer_list<int32_t>
   RaiseErrorCode(code);
 }
 
-void TIdStack::RaiseErrorCode(int32_t ACode) { Raise(EIdSocketError::CreateWithCode(ACode, ErrorText(ACode))); }
+void TIdStack::RaiseErrorCode(int32_t ACode) {
+  Raise(EIdSocketError::CreateWithCode(ACode, ErrorText(ACode)));
+}
 
 TIdStackSocketHandle TIdStack::CreateIPv4Socket(int32_t ASocketType, int32_t AProtocol) {
   const TIdStackSocketHandle handle = NewSocket(Id_PF_INET, ASocketType, AProtocol);

@@ -38,7 +38,8 @@ class TIdStack {
   virtual std::string GetFirstLocalAddress() = 0;
   // This host's IPv4 addresses as dotted texts, refilled on every call; the stack keeps the list.
   virtual const std::vector<std::string>& GetLocalAddressList() = 0;
-  virtual TIdStackSocketHandle AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP, int32_t& VPort) = 0;
+  virtual TIdStackSocketHandle AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP,
+                                                int32_t& VPort) = 0;
   // An empty AIP binds to any address. A port outside 0..65535 fails with EINVAL.
   virtual int32_t BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                              int32_t APort) = 0;
@@ -61,20 +62,23 @@ class TIdStack {
   virtual uint32_t HostToNetLong(uint32_t AValue) = 0;
   virtual uint32_t NetToHostLong(uint32_t AValue) = 0;
   // Byte count, 0 when the peer has closed, -1 on failure (a negative ALength fails with EINVAL).
-  virtual int32_t ReceiveData(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength, int32_t AFlags) = 0;
-  virtual int32_t ReceiveDataFrom(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength, int32_t AFlags,
-                                  std::string& VIP, int32_t& VPort) = 0;
-  // Waits until a descriptor of a list is ready or ATimeout ms pass (-2: no limit, 0: poll; a signal
-  // does not cut the wait short). Each list that is not null is refilled with its ready descriptors
-  // in ascending order. Returns the number of ready descriptors (counted per list), 0 at the time
-  // limit, -1 on failure; raises only EIdSetSizeExceeded for a list of more than 1024 entries. With
-  // no lists it is a plain pause.
+  virtual int32_t ReceiveData(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
+                              int32_t AFlags) = 0;
+  virtual int32_t ReceiveDataFrom(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
+                                  int32_t AFlags, std::string& VIP, int32_t& VPort) = 0;
+  // Waits until a descriptor of a list is ready or ATimeout ms pass (-2: no limit, 0: poll; any other
+  // negative time fails with EINVAL; a signal does not cut the wait short). Each list that is not
+  // null is refilled with its ready descriptors in ascending order. Returns the number of ready
+  // descriptors (counted per list), 0 at the time limit, -1 on failure (a descriptor that is not
+  // open fails with EBADF, and the lists are emptied); raises only EIdSetSizeExceeded, before any
+  // wait, for a list of more than 1024 entries. With no lists it is a plain pause.
   virtual int32_t WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocketDescriptors* AWriteList,
                                  TIdSocketDescriptors* AErrorList, int32_t ATimeout) = 0;
   // May send fewer bytes than asked; never raises SIGPIPE.
-  virtual int32_t SendData(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength, int32_t AFlags) = 0;
-  virtual int32_t SendDataTo(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength, int32_t AFlags,
-                             const std::string& AIP, int32_t APort) = 0;
+  virtual int32_t SendData(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength,
+                           int32_t AFlags) = 0;
+  virtual int32_t SendDataTo(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength,
+                             int32_t AFlags, const std::string& AIP, int32_t APort) = 0;
   virtual int32_t SetSocketOption(TIdStackSocketHandle AHandle, int32_t ALevel, int32_t AOptName,
                                   const void* AOptVal, int32_t AOptLen) = 0;
   virtual TIdStackSocketHandle NewSocket(int32_t AFamily, int32_t ASocketType, int32_t AProtocol) = 0;
@@ -85,11 +89,12 @@ class TIdStack {
   // The calling thread's system error number.
   virtual int32_t LastSystemError() = 0;
   // The address of the peer (of the socket itself); EIdSocketError when the system call fails.
-  virtual void GetPeerAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP, int32_t& VPort) = 0;
+  virtual void GetPeerAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP,
+                              int32_t& VPort) = 0;
   virtual void GetSocketAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP,
                                 int32_t& VPort) = 0;
-  virtual int32_t GetSocketOption(TIdStackSocketHandle AHandle, int32_t ALevel, int32_t AOptName, void* AOptVal,
-                                  int32_t& VOptLen) = 0;
+  virtual int32_t GetSocketOption(TIdStackSocketHandle AHandle, int32_t ALevel, int32_t AOptName,
+                                  void* AOptVal, int32_t& VOptLen) = 0;
   // "127.0.0.1": the four bytes in stored order.
   virtual std::string FormatAddress(const TIdIn4Addr& AAddress) = 0;
   // Four fields up to the next "." (the rest after a fourth "." is ignored), each read by the number

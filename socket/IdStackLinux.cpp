@@ -39,9 +39,13 @@ int32_t InvalidArgument() {
   return -1;
 }
 
-bool IsPort(int32_t APort) { return APort >= 0 && APort <= 65535; }
+bool IsPort(int32_t APort) {
+  return APort >= 0 && APort <= 65535;
+}
 
-sockaddr* AsSockAddr(sockaddr_in& AAddress) { return reinterpret_cast<sockaddr*>(&AAddress); }
+sockaddr* AsSockAddr(sockaddr_in& AAddress) {
+  return reinterpret_cast<sockaddr*>(&AAddress);
+}
 
 sockaddr_in MakeSockAddr(uint16_t AFamily, const TIdIn4Addr& AAddress, int32_t APort) {
   sockaddr_in result{};
@@ -94,7 +98,9 @@ int32_t TIdStackLinux::BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily
   return ::bind(AHandle, AsSockAddr(socketAddress), sizeof socketAddress);
 }
 
-int32_t TIdStackLinux::CloseSocketDescriptor(TIdStackSocketHandle AHandle) { return ::close(AHandle); }
+int32_t TIdStackLinux::CloseSocketDescriptor(TIdStackSocketHandle AHandle) {
+  return ::close(AHandle);
+}
 
 int32_t TIdStackLinux::ConnectSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                                      int32_t APort) {
@@ -105,20 +111,29 @@ int32_t TIdStackLinux::ConnectSocket(TIdStackSocketHandle AHandle, uint16_t AFam
   return ::connect(AHandle, AsSockAddr(socketAddress), sizeof socketAddress);
 }
 
-uint16_t TIdStackLinux::HostToNetShort(uint16_t AValue) { return htons(AValue); }
+uint16_t TIdStackLinux::HostToNetShort(uint16_t AValue) {
+  return htons(AValue);
+}
 
 int32_t TIdStackLinux::ListenSocket(TIdStackSocketHandle AHandle, int32_t ABacklog) {
   return ::listen(AHandle, ABacklog);
 }
 
-uint16_t TIdStackLinux::NetToHostShort(uint16_t AValue) { return ntohs(AValue); }
+uint16_t TIdStackLinux::NetToHostShort(uint16_t AValue) {
+  return ntohs(AValue);
+}
 
-uint32_t TIdStackLinux::HostToNetLong(uint32_t AValue) { return htonl(AValue); }
+uint32_t TIdStackLinux::HostToNetLong(uint32_t AValue) {
+  return htonl(AValue);
+}
 
-uint32_t TIdStackLinux::NetToHostLong(uint32_t AValue) { return ntohl(AValue); }
+uint32_t TIdStackLinux::NetToHostLong(uint32_t AValue) {
+  return ntohl(AValue);
+}
 
 // A negative length would reach the system as a huge size and let it read or write past the buffer.
-int32_t TIdStackLinux::ReceiveData(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength, int32_t AFlags) {
+int32_t TIdStackLinux::ReceiveData(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
+                                   int32_t AFlags) {
   if (ALength < 0) return InvalidArgument();
   return static_cast<int32_t>(::recv(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL));
 }
@@ -128,8 +143,8 @@ int32_t TIdStackLinux::ReceiveDataFrom(TIdStackSocketHandle AHandle, void* ABuff
   if (ALength < 0) return InvalidArgument();
   sockaddr_in address{};
   socklen_t length = sizeof address;
-  const auto result = static_cast<int32_t>(
-      ::recvfrom(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL, AsSockAddr(address), &length));
+  const auto result = static_cast<int32_t>(::recvfrom(AHandle, ABuffer, static_cast<size_t>(ALength),
+                                                      AFlags | MSG_NOSIGNAL, AsSockAddr(address), &length));
   const TKeptErrno error;
   if (result != -1) ReadSockAddr(*this, address, VIP, VPort);
   return result;

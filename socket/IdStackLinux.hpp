@@ -16,8 +16,10 @@ class TIdStackLinux : public TIdStack {
   std::string GetFirstLocalAddress() override;
   const std::vector<std::string>& GetLocalAddressList() override;
   // A failure with EBADF is reported as EINTR.
-  TIdStackSocketHandle AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP, int32_t& VPort) override;
-  int32_t BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP, int32_t APort) override;
+  TIdStackSocketHandle AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP,
+                                        int32_t& VPort) override;
+  int32_t BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
+                     int32_t APort) override;
   int32_t CloseSocketDescriptor(TIdStackSocketHandle AHandle) override;
   int32_t ConnectSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                         int32_t APort) override;
@@ -36,7 +38,8 @@ class TIdStackLinux : public TIdStack {
                           std::string& VIP, int32_t& VPort) override;
   int32_t WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocketDescriptors* AWriteList,
                          TIdSocketDescriptors* AErrorList, int32_t ATimeout) override;
-  int32_t SendData(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength, int32_t AFlags) override;
+  int32_t SendData(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength,
+                   int32_t AFlags) override;
   int32_t SendDataTo(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength, int32_t AFlags,
                      const std::string& AIP, int32_t APort) override;
   int32_t SetSocketOption(TIdStackSocketHandle AHandle, int32_t ALevel, int32_t AOptName, const void* AOptVal,
@@ -47,8 +50,10 @@ class TIdStackLinux : public TIdStack {
   std::string ErrorText(int32_t AErrorCode) override;
   // errno, with EPIPE reported as ECONNRESET.
   int32_t LastSystemError() override;
-  void GetPeerAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP, int32_t& VPort) override;
-  void GetSocketAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP, int32_t& VPort) override;
+  void GetPeerAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP,
+                      int32_t& VPort) override;
+  void GetSocketAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP,
+                        int32_t& VPort) override;
   int32_t GetSocketOption(TIdStackSocketHandle AHandle, int32_t ALevel, int32_t AOptName, void* AOptVal,
                           int32_t& VOptLen) override;
   std::string FormatAddress(const TIdIn4Addr& AAddress) override;

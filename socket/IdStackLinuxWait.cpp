@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <iterator>
+#include <vector>
 
 #include "errors/IdException.hpp"
 #include "errors/IdResourceStrings.hpp"
@@ -16,10 +18,9 @@ namespace qor {
 
 namespace {
 
-// The lists of a wait, and for each the poll events that make a descriptor ready in it (the same
-// events that select looks at).
+// The lists of a wait, and for each the poll events that make a descriptor ready in it: those that
+// select looks at. They are also what is asked for (hang-up and error are reported anyway).
 enum TWaitList : uint8_t { wlRead, wlWrite, wlError };
-constexpr short RequestedEvents[] = {POLLIN, POLLOUT, POLLPRI};
 constexpr short ReadyEvents[] = {POLLIN | POLLRDNORM | POLLRDBAND | POLLHUP | POLLERR,
                                  POLLOUT | POLLWRNORM | POLLWRBAND | POLLERR, POLLPRI};
 
@@ -45,7 +46,7 @@ class TWaitSet {
         FPoll.push_back({entry.Handle, 0, 0});
         FLists.push_back(0);
       }
-      FPoll.back().events = static_cast<short>(FPoll.back().events | RequestedEvents[entry.Kind]);
+      FPoll.back().events = static_cast<short>(FPoll.back().events | ReadyEvents[entry.Kind]);
       FLists.back() = static_cast<uint8_t>(FLists.back() | (1u << entry.Kind));
     }
     FHandles.reserve(FPoll.size());
@@ -56,7 +57,8 @@ class TWaitSet {
   int Poll(int ATimeout) { return ::poll(FPoll.data(), FPoll.size(), ATimeout); }
 
   bool HasInvalid() const {
-    return std::any_of(FPoll.begin(), FPoll.end(), [](const pollfd& A) { return (A.revents & POLLNVAL) != 0; });
+    return std::any_of(FPoll.begin(), FPoll.end(),
+                       [](const pollfd& A) { return (A.revents & POLLNVAL) != 0; });
   }
 
   bool IsReady(size_t AIndex, TWaitList AKind) const {
@@ -106,7 +108,8 @@ int32_t TIdStackLinux::WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocket
   }
   TWaitSet set;
   const auto report = [&lists, &set](int32_t AResult) {
-    for (size_t kind = 0; kind < std::size(lists); ++kind) set.Refill(lists[kind], static_cast<TWaitList>(kind));
+    for (size_t kind = 0; kind < std::size(lists); ++kind)
+      set.Refill(lists[kind], static_cast<TWaitList>(kind));
     return AResult;
   };
   const auto fail = [&lists](int AError) {

@@ -18,7 +18,9 @@ void CheckFits(int32_t ADescriptor) {
 
 }  // namespace
 
-TIdSocketListLinux::TIdSocketListLinux() noexcept { FD_ZERO(&FDescriptorSet); }
+TIdSocketListLinux::TIdSocketListLinux() noexcept {
+  FD_ZERO(&FDescriptorSet);
+}
 
 int32_t TIdSocketListLinux::GetDescriptor(int32_t AIndex) {
   for (int32_t descriptor = 0; descriptor < FD_SETSIZE; ++descriptor) {
@@ -47,7 +49,8 @@ void TIdSocketListLinux::RemoveDescriptor(int32_t ADescriptor) {
 
 int32_t TIdSocketListLinux::DescriptorCount() {
   int32_t count = 0;
-  for (int32_t descriptor = 0; descriptor < FD_SETSIZE; ++descriptor) count += FD_ISSET(descriptor, &FDescriptorSet);
+  for (int32_t descriptor = 0; descriptor < FD_SETSIZE; ++descriptor)
+    count += FD_ISSET(descriptor, &FDescriptorSet);
   return count;
 }
 

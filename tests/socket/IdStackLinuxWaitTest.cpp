@@ -1,5 +1,7 @@
 #include "socket/IdStackLinux.hpp"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,8 +13,6 @@
 #include <chrono>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "errors/IdException.hpp"
 #include "socket/LoopbackSockets.hpp"
@@ -174,12 +174,12 @@ TEST(IdStackLinuxWait, DescriptorsAbove1023AreServed) {
   RaiseDescriptorLimit(2100);
   TIdStackLinux stack;
   std::vector<TOwnedDescriptor> ends = SocketPairs(1);
-  const TOwnedDescriptor high(::dup2(ends[0].Get(), 2050));
-  ASSERT_EQ(2050, high.Get());
+  const TOwnedDescriptor high(::fcntl(ends[0].Get(), F_DUPFD, 2050));
+  ASSERT_GE(high.Get(), 2050);
   ASSERT_EQ(1, ::write(ends[1].Get(), "x", 1));
-  TIdSocketDescriptors read = {2050, ends[0].Get()};
+  TIdSocketDescriptors read = {high.Get(), ends[0].Get()};
   EXPECT_EQ(2, stack.WaitForSockets(&read, nullptr, nullptr, 1000));
-  EXPECT_EQ((TIdSocketDescriptors{ends[0].Get(), 2050}), read);
+  EXPECT_EQ((TIdSocketDescriptors{ends[0].Get(), high.Get()}), read);
 }
 
 TEST(IdStackLinuxWait, BadDescriptorsFailTheWait) {
@@ -201,8 +201,8 @@ TEST(IdStackLinuxWait, BadDescriptorsFailTheWait) {
 TEST(IdStackLinuxWait, AResetDoesNotEndAWaitForUrgentData) {
   TIdStackLinux stack;
   TLoopbackPair pair;
-  const linger abort{1, 0};
-  ASSERT_EQ(0, ::setsockopt(pair.Server.Get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort));
+  const linger reset{1, 0};
+  ASSERT_EQ(0, ::setsockopt(pair.Server.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset));
   pair.Server.Reset();  // the client end gets a reset: a hang-up, but no urgent data
   TIdSocketDescriptors error = {pair.Client.Get()};
   const auto start = Clock::now();

@@ -16,10 +16,7 @@ class TOwnedDescriptor {
   ~TOwnedDescriptor() { Reset(); }
   TOwnedDescriptor(TOwnedDescriptor&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, -1)) {}
   TOwnedDescriptor& operator=(TOwnedDescriptor&& AOther) noexcept {
-    if (this != &AOther) {
-      Reset();
-      FHandle = std::exchange(AOther.FHandle, -1);
-    }
+    std::swap(FHandle, AOther.FHandle);
     return *this;
   }
   int Get() const noexcept { return FHandle; }
@@ -32,38 +29,21 @@ class TOwnedDescriptor {
   int FHandle;
 };
 
-// A TCP listener on 127.0.0.1 with a port of the system's choosing.
-struct TLoopbackListener {
-  TOwnedDescriptor Socket{::socket(AF_INET, SOCK_STREAM, 0)};
-  int Port = 0;
-
-  TLoopbackListener() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(Socket.Get(), reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::listen(Socket.Get(), 8) == 0 &&
-        ::getsockname(Socket.Get(), reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      Port = ntohs(address.sin_port);
-    }
-  }
-};
-
-// Two ends of one TCP connection over 127.0.0.1.
+// Two ends of one TCP connection over 127.0.0.1, made with the system's calls.
 struct TLoopbackPair {
-  TOwnedDescriptor Client;
+  TOwnedDescriptor Client{::socket(AF_INET, SOCK_STREAM, 0)};
   TOwnedDescriptor Server;
 
   TLoopbackPair() {
-    const TLoopbackListener listener;
+    const TOwnedDescriptor listener(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(listener.Port));
-    Client = TOwnedDescriptor(::socket(AF_INET, SOCK_STREAM, 0));
-    if (::connect(Client.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      Server = TOwnedDescriptor(::accept(listener.Socket.Get(), nullptr, nullptr));
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    socklen_t length = sizeof address;
+    if (::bind(listener.Get(), raw, length) == 0 && ::listen(listener.Get(), 1) == 0 &&
+        ::getsockname(listener.Get(), raw, &length) == 0 && ::connect(Client.Get(), raw, length) == 0) {
+      Server = TOwnedDescriptor(::accept(listener.Get(), nullptr, nullptr));
     }
   }
 };

@@ -72,14 +72,17 @@ class TTempFile {
   bool FValid = false;
 };
 
-std::string SystemFailure(const char* AStep) { return std::string(Prefix) + AStep + ": " + std::strerror(errno); }
+std::string SystemFailure(const char* AStep) {
+  return std::string(Prefix) + AStep + ": " + std::strerror(errno);
+}
 
 // In the child: the private namespace and files. An empty text when all went well.
 std::string EnterPrivateResolver(const TTempFile& ANsswitch, const TTempFile* AHosts,
                                  const TPrivateResolverSetup& ASetup) {
   const int flags = CLONE_NEWNS | (ASetup.HostName ? CLONE_NEWUTS : 0);
   if (::unshare(flags) != 0) return SystemFailure("unshare");
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return SystemFailure("private mounts");
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return SystemFailure("private mounts");
   if (::mount(ANsswitch.Name(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0) {
     return SystemFailure("bind /etc/nsswitch.conf");
   }
@@ -92,8 +95,9 @@ std::string EnterPrivateResolver(const TTempFile& ANsswitch, const TTempFile* AH
   return {};
 }
 
-[[noreturn]] void RunChild(int AOutput, const std::function<std::string()>& AFunction, const TTempFile& ANsswitch,
-                           const TTempFile* AHosts, const TPrivateResolverSetup& ASetup) {
+[[noreturn]] void RunChild(int AOutput, const std::function<std::string()>& AFunction,
+                           const TTempFile& ANsswitch, const TTempFile* AHosts,
+                           const TPrivateResolverSetup& ASetup) {
   std::string result = EnterPrivateResolver(ANsswitch, AHosts, ASetup);
   if (result.empty()) {
     try {
@@ -112,7 +116,8 @@ std::string EnterPrivateResolver(const TTempFile& ANsswitch, const TTempFile* AH
 bool ReadUntilEnd(int AInput, std::chrono::steady_clock::time_point ADeadline, std::string& VText) {
   char buffer[4096];
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(ADeadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(ADeadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd record{AInput, POLLIN, 0};
     const int ready = ::poll(&record, 1, static_cast<int>(left.count()));
@@ -130,7 +135,8 @@ bool ReadUntilEnd(int AInput, std::chrono::steady_clock::time_point ADeadline, s
 std::string RunWithPrivateResolver(const std::function<std::string()>& AFunction,
                                    const TPrivateResolverSetup& ASetup) {
   const TTempFile nsswitch("hosts: files\n");
-  const std::optional<TTempFile> hosts = ASetup.Hosts ? std::make_optional<TTempFile>(*ASetup.Hosts) : std::nullopt;
+  const std::optional<TTempFile> hosts =
+      ASetup.Hosts ? std::make_optional<TTempFile>(*ASetup.Hosts) : std::nullopt;
   if (!nsswitch.Valid() || (hosts && !hosts->Valid())) return SystemFailure("temporary file");
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return SystemFailure("pipe");
