@@ -1,9 +1,10 @@
+#include "connection/IdBuffers.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "connection/IdBuffers.hpp"
 #include "errors/IdException.hpp"
 
 namespace qor {

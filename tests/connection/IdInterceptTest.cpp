@@ -1,10 +1,11 @@
+#include "socket/IdIntercept.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "ConnectionFixture.hpp"
-#include "socket/IdIntercept.hpp"
 
 namespace qor::test {
 namespace {

@@ -73,8 +73,10 @@ TEST_F(Loopback, LinesCrossTheSocketAndAPartialLineBeforeTheCloseIsKept) {
 }
 
 TEST_F(Loopback, AResetByThePeerIsASocketError) {
-  LoopbackServer server(ServerScript().Reset());
+  // The reset follows the client's line, so that it cannot meet the connect itself.
+  LoopbackServer server(ServerScript().WaitFor("go\r\n").Reset());
   Connect(server);
+  connection.WriteLn("go");
   try {
     connection.ReadLn();
     FAIL() << "no error";
