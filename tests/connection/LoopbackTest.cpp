@@ -1,0 +1,99 @@
+// The connection over a real socket handler against the scripted loopback server.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+
+#include "connection/IdTCPConnection.hpp"
+#include "errors/IdException.hpp"
+#include "socket/IdIOHandlerSocket.hpp"
+#include "support/LoopbackServer.hpp"
+
+namespace qor::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Loopback : public ::testing::Test {
+ protected:
+  // Connects the way the client does: an owned socket handler, opened, then a direct connect.
+  void Connect(const LoopbackServer& AServer) {
+    auto* handler = new TIdIOHandlerSocket(&connection);
+    connection.SetIOHandler(handler);
+    connection.SetOwnsIOHandler(true);
+    handler->Open();
+    connection.ResetForConnect();
+    handler->ConnectTo(LoopbackServer::Host, AServer.Port(), "", 0, 0, 0, -1);
+    ASSERT_TRUE(connection.Connected());
+  }
+
+  static int64_t MillisecondsSince(Clock::time_point AStart) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count();
+  }
+
+  TIdTCPConnection connection{nullptr};
+};
+
+TEST_F(Loopback, TimeOutsWaitTheirTimeOnASilentPeer) {
+  LoopbackServer server;  // records, never sends
+  Connect(server);
+  connection.SetReadTimeout(1000);
+  auto start = Clock::now();
+  EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
+  EXPECT_GE(MillisecondsSince(start), 900);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+
+  start = Clock::now();
+  EXPECT_EQ(connection.ReadLn("\n", 200), "");
+  EXPECT_TRUE(connection.LineReadEmpty());
+  EXPECT_GE(MillisecondsSince(start), 180);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+  EXPECT_TRUE(connection.Connected());
+}
+
+TEST_F(Loopback, LinesCrossTheSocketAndAPartialLineBeforeTheCloseIsKept) {
+  LoopbackServer server(ServerScript().WaitFor("\r\n").Send("one\r\ntw").Send("o\nabc").Close());
+  Connect(server);
+  int disconnected = 0;
+  connection.OnDisconnected = [&](TComponent*) { ++disconnected; };
+  connection.WriteLn("HELLO");
+  EXPECT_EQ(connection.ReadLn(), "one");
+  EXPECT_EQ(connection.ReadLn(), "two");
+  EXPECT_EQ(connection.ReadLn(), "");
+  EXPECT_TRUE(connection.LineReadEmpty());
+  EXPECT_FALSE(connection.Connected());
+  EXPECT_THROW(connection.ReadLn(), EIdConnClosedGracefully);
+  EXPECT_EQ(disconnected, 1);
+  EXPECT_EQ(server.Received(), "HELLO\r\n");
+  connection.Disconnect();  // frees the handler; the input stays until the next connect
+  EXPECT_EQ(connection.IOHandler(), nullptr);
+  EXPECT_EQ(connection.ReadAvailable(), "abc");
+}
+
+TEST_F(Loopback, AResetByThePeerIsASocketError) {
+  // The reset follows the client's line, so that it cannot meet the connect itself.
+  LoopbackServer server(ServerScript().WaitFor("go\r\n").Reset());
+  Connect(server);
+  connection.WriteLn("go");
+  try {
+    connection.ReadLn();
+    FAIL() << "no error";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.ErrorCode(), ECONNRESET);
+  }
+}
+
+TEST_F(Loopback, AHugeStreamWithoutALineEndIsRefusedWithinTheLimit) {
+  LoopbackServer server(ServerScript().Send(std::string(8 << 20, 'x')));
+  Connect(server);
+  EXPECT_THROW(connection.ReadLn(), EIdReadLnMaxLineLengthExceeded);
+  EXPECT_GT(connection.InBuffer().Size(), 16384);
+  EXPECT_LE(connection.InBuffer().Size(), 16384 + 32768);
+  EXPECT_THROW(connection.ReadLn(), EIdReadLnMaxLineLengthExceeded);
+  EXPECT_LE(connection.InBuffer().Size(), 16384 + 32768);
+}
+
+}  // namespace
+}  // namespace qor::test
