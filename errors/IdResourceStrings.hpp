@@ -103,5 +103,7 @@ inline constexpr char RSSocksServerConnectionRefusedError[] = "Connection refuse
 inline constexpr char RSSocksServerTTLExpiredError[] = "TTL expired.";
 inline constexpr char RSSocksServerCommandError[] = "Command not supported.";
 inline constexpr char RSSocksServerAddressError[] = "";
+// Until the proxy dialogues exist, a proxy version is refused with this text.
+inline constexpr char RSSocksVersionNotSupported[] = "SOCKS version not supported yet.";
 
 }  // namespace qor

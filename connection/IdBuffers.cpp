@@ -1,0 +1,87 @@
+#include "connection/IdBuffers.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+
+namespace qor {
+
+TIdSimpleBuffer::TIdSimpleBuffer(TIdBufferConsumedEvent AOnConsumed) : OnConsumed(std::move(AOnConsumed)) {}
+
+void TIdSimpleBuffer::CheckAvailable(int32_t ACount) {
+  if (ACount < 0 || ACount > Size()) Raise(EIdNotEnoughDataInBuffer(RSNotEnoughDataInBuffer));
+}
+
+void TIdSimpleBuffer::NotifyConsumed(int32_t ACount) {
+  if (OnConsumed) OnConsumed(this, ACount);
+}
+
+std::string TIdSimpleBuffer::TakeString(int32_t ACount) {
+  CheckAvailable(ACount);
+  std::string result(Memory() == nullptr ? "" : Memory(), static_cast<size_t>(ACount));
+  Discard(ACount);
+  return result;
+}
+
+void TIdSimpleBuffer::Discard(int32_t ACount) {
+  CheckAvailable(ACount);
+  const int64_t size = Size();
+  if (ACount == size) {
+    Clear();
+  } else if (ACount > 0) {
+    std::memmove(Memory(), Memory() + ACount, static_cast<size_t>(size - ACount));
+    SetSize(size - ACount);
+  }
+  NotifyConsumed(ACount);
+}
+
+TIdManagedBuffer::TIdManagedBuffer(TIdBufferConsumedEvent AOnConsumed) : TIdSimpleBuffer(std::move(AOnConsumed)) {}
+
+std::string TIdManagedBuffer::TakeString(int32_t ACount) {
+  CheckAvailable(ACount);
+  std::string result(ACount == 0 ? "" : UnreadStart(), static_cast<size_t>(ACount));
+  Discard(ACount);
+  return result;
+}
+
+void TIdManagedBuffer::Discard(int32_t ACount) {
+  CheckAvailable(ACount);
+  if (ACount == Size()) {
+    Clear();
+  } else {
+    // The position keeps pointing at the same byte, or at the first unread one.
+    const int64_t position = TIdSimpleBuffer::Seek(0, soCurrent);
+    FReadOffset += ACount;
+    if (position < FReadOffset) TIdSimpleBuffer::Seek(FReadOffset, soBeginning);
+    if (FReadOffset >= FCompactThreshold) Compact();
+  }
+  NotifyConsumed(ACount);
+}
+
+int64_t TIdManagedBuffer::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
+  const int64_t target = AOrigin == soBeginning ? FReadOffset + AOffset : AOffset;
+  const int64_t position = TIdSimpleBuffer::Seek(target, AOrigin);
+  if (position >= FReadOffset) return position - FReadOffset;
+  return TIdSimpleBuffer::Seek(FReadOffset, soBeginning) - FReadOffset;
+}
+
+void TIdManagedBuffer::SetSize(int64_t ASize) { TIdSimpleBuffer::SetSize(FReadOffset + std::max<int64_t>(ASize, 0)); }
+
+void TIdManagedBuffer::Clear() {
+  TIdSimpleBuffer::Clear();
+  FReadOffset = 0;
+}
+
+void TIdManagedBuffer::Compact() {
+  if (FReadOffset <= 0) return;
+  const int64_t unread = Size();
+  const int64_t position = Position();
+  std::memmove(Memory(), UnreadStart(), static_cast<size_t>(unread));
+  FReadOffset = 0;
+  TIdSimpleBuffer::SetSize(unread);
+  TIdSimpleBuffer::Seek(position, soBeginning);
+}
+
+}  // namespace qor

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "runtime/MemoryStream.hpp"
+
+namespace qor {
+
+class TIdSimpleBuffer;
+
+// Told after ACount bytes have been taken out of the front of a buffer.
+using TIdBufferConsumedEvent = std::function<void(TIdSimpleBuffer* ASender, int32_t ACount)>;
+
+// A memory stream from whose front bytes are taken. Taking bytes moves the rest to the front.
+class TIdSimpleBuffer : public TMemoryStream {
+ public:
+  explicit TIdSimpleBuffer(TIdBufferConsumedEvent AOnConsumed = nullptr);
+
+  // The first ACount bytes, which are then discarded. EIdNotEnoughDataInBuffer, with nothing
+  // changed and nobody told, when fewer are held.
+  virtual std::string TakeString(int32_t ACount);
+  // Drops the first ACount bytes and tells OnConsumed; the same error as TakeString.
+  virtual void Discard(int32_t ACount);
+
+  TIdBufferConsumedEvent OnConsumed;
+
+ protected:
+  // Raises EIdNotEnoughDataInBuffer unless 0 <= ACount <= Size().
+  void CheckAvailable(int32_t ACount);
+  void NotifyConsumed(int32_t ACount);
+};
+
+// A buffer that consumes by moving a read offset: the consumed bytes stay at the front of the block,
+// invisible, until CompactThreshold of them have gathered; then the unread bytes move to the front
+// once. Every position and size it reports counts from the first unread byte.
+class TIdManagedBuffer : public TIdSimpleBuffer {
+ public:
+  static constexpr int32_t DefaultCompactThreshold = 32768;
+
+  explicit TIdManagedBuffer(TIdBufferConsumedEvent AOnConsumed = nullptr);
+
+  std::string TakeString(int32_t ACount) override;
+  void Discard(int32_t ACount) override;
+
+  int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
+  int64_t Size() override { return TIdSimpleBuffer::Size() - FReadOffset; }
+  void SetSize(int64_t ASize) override;
+  // Frees the block; size, position and read offset become 0. Nobody is told.
+  void Clear() override;
+
+  // Moves the unread bytes to the front of the block and sets the read offset to 0.
+  void Compact();
+  // The first unread byte (null while the block is freed).
+  char* UnreadStart() noexcept { return Memory() == nullptr ? nullptr : Memory() + FReadOffset; }
+
+  int32_t CompactThreshold() const noexcept { return FCompactThreshold; }
+  void SetCompactThreshold(int32_t AValue) noexcept { FCompactThreshold = AValue; }
+  int64_t ReadOffset() const noexcept { return FReadOffset; }
+
+ private:
+  int32_t FCompactThreshold = DefaultCompactThreshold;
+  int64_t FReadOffset = 0;
+};
+
+}  // namespace qor

@@ -1,0 +1,147 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "connection/IdBaseComponent.hpp"
+#include "connection/IdBuffers.hpp"
+#include "connection/IdComponent.hpp"
+#include "connection/IdGlobal.hpp"
+#include "runtime/MemoryStream.hpp"
+#include "socket/IdIOHandler.hpp"
+#include "socket/IdIntercept.hpp"
+
+namespace qor {
+
+// What ReadLn does with a line longer than its maximum.
+enum TIdMaxLineAction : uint8_t { maException, maSplit };
+
+inline constexpr int32_t IdMaxLineLengthDefault = 16384;
+inline constexpr int32_t IdRecvBufferSizeDefault = 32768;
+inline constexpr int32_t IdSendBufferSizeDefault = 32768;
+
+// A TCP connection over an I/O handler: it buffers what it receives, reads lines with time-outs and a
+// length limit, writes text, numbers and streams, and notices a close by the peer. An intercept, when
+// attached, sees every byte in and out. Used from one thread at a time.
+//
+// A close is noticed by the receive or send that transfers zero bytes: it sets ClosedMark, and the
+// CheckClosed that follows in the same operation closes the socket and announces hsDisconnected and
+// OnDisconnected, once.
+class TIdTCPConnection : public TIdComponent {
+ public:
+  explicit TIdTCPConnection(TComponent* AOwner);
+  ~TIdTCPConnection() override;
+
+  // Calls OnDisconnected with this connection as sender.
+  virtual void FireDisconnected();
+  // Empties the input buffer (nobody is told) and clears ClosedMark, before a new connect.
+  virtual void ResetForConnect();
+  // Everything received until the peer closes, inside a read-work span.
+  virtual std::string ReadAll();
+  // Completes a close marked by ClosedMark (closes the socket, then hsDisconnected, then
+  // OnDisconnected). When the connection counts as closed and ARaiseIfClosed is set, raises
+  // EIdConnClosedGracefully if nothing is buffered or AIgnoreBuffered is set.
+  virtual void CheckClosed(bool ARaiseIfClosed, bool AIgnoreBuffered);
+  // Notices a close by the peer: a receive that waits at most 1 ms and keeps what arrives.
+  virtual void PollForClose(bool ARaiseIfClosed);
+  // True when an I/O handler is attached and its transport is open, after completing a marked close.
+  virtual bool Connected();
+  // Full close, always performed: hsDisconnecting, DropSocket, free an owned handler,
+  // OnDisconnected, hsDisconnected. Buffered input stays.
+  virtual void Disconnect();
+  // Closes the socket without notifications (the intercept is told first) and sets ClosedMark.
+  virtual void DropSocket();
+  // One receive of at most RecvBufferSize bytes into the input buffer, after waiting up to ATimeout ms
+  // (-1: ReadTimeout, or no limit when that is 0; -2: no limit). Returns the bytes added, 0 when the
+  // peer has closed (or, without ARaiseIfClosed, when not connected), -1 on a time-out without
+  // ARaiseOnTimeout.
+  virtual int32_t FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout, bool ARaiseOnTimeout);
+  // The next line without its terminator (empty: LF; with LF one CR before it is dropped too).
+  // AMaxLineLength -1 means MaxLineLength, 0 no limit. ATimeout -1 raises EIdReadTimeout when a wait
+  // runs out; any other time-out returns the empty text with LineReadEmpty set, as does a close with a
+  // partial line buffered.
+  virtual std::string ReadLn(const std::string& ATerminator = "\n", int32_t ATimeout = IdTimeoutDefault,
+                             int32_t AMaxLineLength = -1);
+  // Sends the bytes of AOut; nothing at all for an empty text.
+  virtual void Write(const std::string& AOut);
+  // Sends AOut followed by CR LF, in one WriteBytes.
+  virtual void WriteLn(const std::string& AOut = "");
+  // Sends ACount bytes (0: up to the end) of AStream in chunks of SendBufferSize, inside a write-work
+  // span, from the start when AFromStart; with ASendByteCount the count goes first, as WriteInt32.
+  virtual void WriteFromStream(TStream* AStream, bool AFromStart = true, bool ASendByteCount = false,
+                               int32_t ACount = 0);
+  // Sends the whole file; returns its size. EIdFileNotFound when it does not exist.
+  virtual uint32_t WriteFileContents(const std::string& AFileName);
+
+  // The next line that is not blank, trimmed; up to AMaxAttempts lines are read.
+  std::string ReadLnNonBlank(int32_t AMaxAttempts);
+  // One receive when connected, then everything buffered.
+  std::string ReadAvailable();
+  // Sends ACount bytes, handing the whole remainder to the I/O handler in each pass.
+  void WriteBytes(const void* AData, int32_t ACount);
+  // Sends the four bytes of AValue, most significant first when AToNetworkOrder.
+  void WriteInt32(int32_t AValue, bool AToNetworkOrder = true);
+  // The input buffer's consumption notice: read-work progress of ACount bytes.
+  void InputConsumed(TIdSimpleBuffer* ASender, int32_t ACount);
+
+  bool ASCIIFilter() const noexcept { return FASCIIFilter; }
+  void SetASCIIFilter(bool AValue) noexcept { FASCIIFilter = AValue; }
+  bool ClosedMark() const noexcept { return FClosedMark; }
+  bool OwnsIOHandler() const noexcept { return FOwnsIOHandler; }
+  void SetOwnsIOHandler(bool AValue) noexcept { FOwnsIOHandler = AValue; }
+  TIdManagedBuffer& InBuffer() noexcept { return FInBuffer; }
+  TIdConnectionIntercept* Intercept() const noexcept { return FIntercept; }
+  void SetIntercept(TIdConnectionIntercept* AValue);
+  TIdIOHandler* IOHandler() const noexcept { return FIOHandler; }
+  // Frees the current handler first when this connection owns it; asks to be told when the new one
+  // is removed.
+  void SetIOHandler(TIdIOHandler* AValue);
+  TIdMaxLineAction MaxLineAction() const noexcept { return FMaxLineAction; }
+  void SetMaxLineAction(TIdMaxLineAction AValue) noexcept { FMaxLineAction = AValue; }
+  int32_t MaxLineLength() const noexcept { return FMaxLineLength; }
+  void SetMaxLineLength(int32_t AValue) noexcept { FMaxLineLength = AValue; }
+  bool LineReadEmpty() const noexcept { return FLineReadEmpty; }
+  int32_t ReadTimeout() const noexcept { return FReadTimeout; }
+  void SetReadTimeout(int32_t AValue) noexcept { FReadTimeout = AValue; }
+  int32_t RecvBufferSize() const noexcept { return FRecvBufferSize; }
+  void SetRecvBufferSize(int32_t AValue) noexcept { FRecvBufferSize = AValue; }
+  int32_t SendBufferSize() const noexcept { return FSendBufferSize; }
+  void SetSendBufferSize(int32_t AValue) noexcept { FSendBufferSize = AValue; }
+
+  TNotifyEvent OnDisconnected;
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation AOperation) override;
+
+ private:
+  // Frees the handler this connection owns and forgets it.
+  void FreeOwnedIOHandler();
+  // Hands ACount bytes at AData to the I/O handler until all are sent.
+  void SendAll(const char* AData, int32_t ACount);
+  // Filters a received block (intercept, ASCIIFilter) and appends it to the input buffer; returns the
+  // number of bytes appended.
+  int32_t StoreReceived(int32_t ACount);
+  // 1-based position of ATerminator among the unread bytes, searching only bytes not searched
+  // before; 0 when absent.
+  int64_t FindTerminator(const std::string& ATerminator);
+
+  bool FASCIIFilter = false;
+  bool FClosedMark = false;
+  bool FOwnsIOHandler = false;
+  TIdManagedBuffer FInBuffer;
+  TIdConnectionIntercept* FIntercept = nullptr;
+  TIdIOHandler* FIOHandler = nullptr;
+  TIdMaxLineAction FMaxLineAction = maException;
+  int32_t FMaxLineLength = IdMaxLineLengthDefault;
+  bool FLineReadEmpty = false;
+  int32_t FReadTimeout = 0;
+  int32_t FRecvBufferSize = IdRecvBufferSizeDefault;
+  TIdSimpleBuffer FReceiveChunk;
+  int32_t FSendBufferSize = IdSendBufferSizeDefault;
+  // Line search state: the unread bytes before FScanStart hold no start of FScanTerminator. Reset
+  // whenever input is consumed.
+  std::string FScanTerminator;
+  int64_t FScanStart = 0;
+};
+
+}  // namespace qor

@@ -1,0 +1,139 @@
+// The read path of TIdTCPConnection: receiving into the input buffer and reading lines.
+
+#include <algorithm>
+#include <cerrno>
+
+#include "connection/IdGlobal.hpp"
+#include "connection/IdTCPConnection.hpp"
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+#include "runtime/Strings.hpp"
+#include "socket/IdStack.hpp"
+
+namespace qor {
+
+int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout, bool ARaiseOnTimeout) {
+  if (ATimeout == IdTimeoutDefault) ATimeout = FReadTimeout == 0 ? IdTimeoutInfinite : FReadTimeout;
+  CheckClosed(ARaiseIfClosed, false);
+  if (!Connected()) {
+    if (ARaiseIfClosed) Raise(EIdNotConnected(RSNotConnected));
+    return 0;
+  }
+  int32_t n;
+  do {
+    n = 0;
+    if (!FIOHandler->WaitReadable(ATimeout)) {
+      if (ARaiseOnTimeout) Raise(EIdReadTimeout(RSReadTimeout));
+      return -1;
+    }
+    if (FIOHandler != nullptr) {
+      // A receive of zero bytes would read as a close, so at least one byte is asked for.
+      const int32_t length = std::max(FRecvBufferSize, 1);
+      FReceiveChunk.SetSize(length);
+      n = FIOHandler->ReceiveBuffer(FReceiveChunk.Memory(), length);
+    } else if (ARaiseIfClosed) {
+      Raise(EIdNotConnected(RSNotConnected));
+    }
+    FClosedMark = n == 0;
+    if (n != 0 && CurrentStack->CheckSocketResult(n, {ESHUTDOWN, ECONNABORTED})) {
+      const int32_t code = CurrentStack->LastErrorCode();
+      n = 0;
+      DropSocket();
+      if (FInBuffer.Size() == 0) CurrentStack->RaiseErrorCode(code);
+    }
+    if (n > 0) n = StoreReceived(n);
+    CheckClosed(ARaiseIfClosed, false);
+  } while (n == 0 && Connected());
+  return n;
+}
+
+int32_t TIdTCPConnection::StoreReceived(int32_t ACount) {
+  if (FIntercept != nullptr) {
+    FReceiveChunk.SetSize(ACount);
+    FReceiveChunk.SetPosition(0);
+    FIntercept->Receive(&FReceiveChunk);
+    ACount = static_cast<int32_t>(FReceiveChunk.Size());
+  }
+  char* data = FReceiveChunk.Memory();
+  if (FASCIIFilter) {
+    std::for_each(data, data + ACount, [](char& c) { c = static_cast<char>(c & 0x7F); });
+  }
+  FInBuffer.Seek(0, soEnd);
+  FInBuffer.Write(data, ACount);
+  return ACount;
+}
+
+void TIdTCPConnection::PollForClose(bool ARaiseIfClosed) { FillInputBuffer(ARaiseIfClosed, 1, false); }
+
+int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
+  const int64_t size = FInBuffer.Size();
+  if (ATerminator != FScanTerminator || FScanStart > size) {
+    FScanTerminator = ATerminator;
+    FScanStart = 0;
+  }
+  const auto length = static_cast<int64_t>(ATerminator.size());
+  if (size - FScanStart < length) return 0;
+  const int32_t found = FindInMemory(ATerminator, FInBuffer.UnreadStart() + FScanStart,
+                                     static_cast<int32_t>(size - FScanStart));
+  if (found == 0) {
+    // A terminator whose first bytes are at the end may still be completed by the next receive.
+    FScanStart = size - length + 1;
+    return 0;
+  }
+  FScanStart += found - 1;
+  return FScanStart + 1;
+}
+
+std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout, int32_t AMaxLineLength) {
+  if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
+  const std::string terminator = ATerminator.empty() ? std::string("\n") : ATerminator;
+  FLineReadEmpty = false;
+  int64_t termPos;
+  for (;;) {
+    termPos = FindTerminator(terminator);
+    // Too long: a terminated line over the maximum, or more than the maximum without a terminator.
+    // Refusing before the next receive keeps the buffer bounded by the maximum plus one receive.
+    const int64_t lineLength = termPos > 0 ? termPos - 1 : FInBuffer.Size();
+    if (AMaxLineLength != 0 && lineLength > AMaxLineLength) {
+      if (FMaxLineAction == maException) Raise(EIdReadLnMaxLineLengthExceeded(RSReadLnMaxLineLengthExceeded));
+      return FInBuffer.TakeString(AMaxLineLength);
+    }
+    if (termPos > 0) break;
+    CheckClosed(true, true);
+    const int32_t received = FillInputBuffer(true, ATimeout, ATimeout == IdTimeoutDefault);
+    if (received == 0 || received == -1) {
+      FLineReadEmpty = true;
+      return {};
+    }
+  }
+  std::string line = FInBuffer.TakeString(static_cast<int32_t>(termPos - 1 + terminator.size()));
+  line.resize(static_cast<size_t>(termPos - 1));
+  if (terminator == "\n" && !line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string TIdTCPConnection::ReadLnNonBlank(int32_t AMaxAttempts) {
+  std::string result;
+  for (int32_t attempt = 0; attempt < AMaxAttempts && result.empty(); ++attempt) result = Trim(ReadLn());
+  return result;
+}
+
+std::string TIdTCPConnection::ReadAvailable() {
+  if (Connected()) FillInputBuffer(false, IdTimeoutDefault, true);
+  return FInBuffer.TakeString(static_cast<int32_t>(FInBuffer.Size()));
+}
+
+std::string TIdTCPConnection::ReadAll() {
+  BeginWorkSpan(wmRead, 0);
+  std::string result;
+  try {
+    while (Connected()) result += ReadAvailable();
+  } catch (...) {
+    EndWorkSpan(wmRead);
+    throw;
+  }
+  EndWorkSpan(wmRead);
+  return result;
+}
+
+}  // namespace qor

@@ -1,0 +1,96 @@
+// The write path of TIdTCPConnection.
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include "connection/IdAntiFreezeBase.hpp"
+#include "connection/IdTCPConnection.hpp"
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+#include "runtime/FileStream.hpp"
+#include "runtime/Format.hpp"
+#include "socket/IdStack.hpp"
+
+namespace qor {
+
+void TIdTCPConnection::Write(const std::string& AOut) {
+  if (!AOut.empty()) WriteBytes(AOut.data(), static_cast<int32_t>(AOut.size()));
+}
+
+void TIdTCPConnection::WriteLn(const std::string& AOut) { Write(AOut + "\r\n"); }
+
+void TIdTCPConnection::WriteBytes(const void* AData, int32_t ACount) {
+  if (ACount <= 0 || AData == nullptr) return;
+  CheckClosed(true, true);
+  if (!Connected()) Raise(EIdNotConnected(RSNotConnected));
+  if (FIntercept == nullptr) {
+    SendAll(static_cast<const char*>(AData), ACount);
+    return;
+  }
+  // The intercept may rewrite the block, so it gets a copy.
+  TIdSimpleBuffer block;
+  block.Write(AData, ACount);
+  block.SetPosition(0);
+  FIntercept->Send(&block);
+  // A block the intercept swallowed is simply not sent; it is no close by the peer.
+  if (block.Size() > 0) SendAll(block.Memory(), static_cast<int32_t>(block.Size()));
+}
+
+void TIdTCPConnection::SendAll(const char* AData, int32_t ACount) {
+  int32_t sent = 0;
+  do {
+    if (FIOHandler == nullptr) Raise(EIdNotConnected(RSNotConnected));
+    const int32_t n = FIOHandler->SendBuffer(AData + sent, ACount - sent);
+    TIdAntiFreezeBase::IdleTurn(false, false);
+    // Zero bytes sent means the peer has gone; the check completes the close.
+    FClosedMark = n == 0;
+    CheckClosed(true, false);
+    if (CurrentStack->CheckSocketResult(n, {ESHUTDOWN, ECONNABORTED, ECONNRESET})) {
+      // The number recorded by the check: closing the socket may leave a different one pending.
+      const int32_t code = CurrentStack->LastErrorCode();
+      DropSocket();
+      CurrentStack->RaiseErrorCode(code);
+    }
+    ReportWork(wmWrite, n);
+    sent += n;
+  } while (sent < ACount);
+}
+
+void TIdTCPConnection::WriteInt32(int32_t AValue, bool AToNetworkOrder) {
+  uint32_t value = static_cast<uint32_t>(AValue);
+  if (AToNetworkOrder) value = CurrentStack->HostToNetLong(value);
+  WriteBytes(&value, sizeof(value));
+}
+
+void TIdTCPConnection::WriteFromStream(TStream* AStream, bool AFromStart, bool ASendByteCount, int32_t ACount) {
+  if (AFromStart) AStream->SetPosition(0);
+  const int64_t end = ACount == 0 ? AStream->Size() : AStream->Position() + ACount;
+  const int64_t total = end - AStream->Position();
+  if (ASendByteCount) WriteInt32(static_cast<int32_t>(total), true);
+  BeginWorkSpan(wmWrite, static_cast<int32_t>(total));
+  try {
+    const int32_t chunkSize = std::max(FSendBufferSize, 1);
+    const auto chunk = std::make_unique<char[]>(static_cast<size_t>(chunkSize));
+    for (;;) {
+      const int64_t wanted = std::min<int64_t>(end - AStream->Position(), chunkSize);
+      if (wanted <= 0) break;
+      const int64_t got = AStream->Read(chunk.get(), wanted);
+      if (got == 0) Raise(EIdNoDataToRead(RSNoDataToRead));
+      WriteBytes(chunk.get(), static_cast<int32_t>(got));
+    }
+  } catch (...) {
+    EndWorkSpan(wmWrite);
+    throw;
+  }
+  EndWorkSpan(wmWrite);
+}
+
+uint32_t TIdTCPConnection::WriteFileContents(const std::string& AFileName) {
+  if (!TFileStream::FileExists(AFileName)) Raise(EIdFileNotFound(Format(RSFileNotFound, {AFileName})));
+  TFileStream file(AFileName);
+  WriteFromStream(&file, true, false, 0);
+  return static_cast<uint32_t>(file.Size());
+}
+
+}  // namespace qor

@@ -1,0 +1,19 @@
+#include "socket/IdIOHandler.hpp"
+
+namespace qor {
+
+TIdIOHandler::TIdIOHandler(TComponent* AOwner) : TIdComponent(AOwner) {}
+
+TIdIOHandler::~TIdIOHandler() = default;
+
+void TIdIOHandler::EmptyHook() {}
+
+void TIdIOHandler::Close() {}
+
+void TIdIOHandler::ConnectTo(const std::string& /*AHost*/, int32_t /*APort*/, const std::string& /*ABoundIP*/,
+                             int32_t /*ABoundPort*/, int32_t /*ABoundPortMin*/, int32_t /*ABoundPortMax*/,
+                             int32_t /*ATimeout*/) {}
+
+void TIdIOHandler::Open() {}
+
+}  // namespace qor

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "socket/IdIOHandler.hpp"
+#include "socket/IdSocketHandle.hpp"
+
+namespace qor {
+
+class TIdSocksInfo;
+
+// Length of one waiting step of a timed connect, in ms.
+inline constexpr int32_t ConnectStepMs = 125;
+// Limit of a connect without a time-out while idle processing is in use, in ms.
+inline constexpr int32_t DefaultConnectLimitMs = 120000;
+
+// The I/O handler over one socket: binds the local end, resolves the host, connects (directly or
+// through a SOCKS proxy) and, with a time-out, runs the blocking connect on a TIdConnectThread while
+// the calling thread waits in short steps and can give up.
+class TIdIOHandlerSocket : public TIdIOHandler {
+ public:
+  explicit TIdIOHandlerSocket(TComponent* AOwner);
+  ~TIdIOHandlerSocket() override;
+
+  // Closes the socket's descriptor; the socket handle object stays.
+  void Close() override;
+  // Connects to AHost:APort (or to the proxy of SocksInfo, which then negotiates the way to AHost),
+  // bound to the given local end. ATimeout -1 or 0 connects on the calling thread; -2 or a positive
+  // number of ms connects on a worker ("Connect timed out." when the time runs out, the socket then
+  // closed). Reports hsResolving for a host that is not a dotted address, and hsConnecting with the
+  // resolved address.
+  void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP, int32_t ABoundPort,
+                 int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout) override;
+  // True while the socket holds a descriptor, whether or not its connect succeeded.
+  bool IsConnected() override;
+  // Makes the socket handle, or resets it for a new connect (the old descriptor must be closed).
+  void Open() override;
+  // EIdConnClosedGracefully when the socket holds no descriptor.
+  bool WaitReadable(int32_t ATimeout) override;
+  // EIdClosedSocket "Disconnected." when not connected; otherwise the socket's raw result.
+  int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) override;
+  int32_t SendBuffer(const void* ABuffer, int32_t ALength) override;
+
+  // Null until the first Open (or ConnectTo).
+  TIdSocketHandle* Socket() const noexcept { return FSocket.get(); }
+  // When false, ConnectTo switches Nagle's algorithm off (TCP_NODELAY).
+  bool UseNagle() const noexcept { return FUseNagle; }
+  void SetUseNagle(bool AValue) noexcept { FUseNagle = AValue; }
+  // The proxy settings, made on first use (owned by this handler, with Handler set to it).
+  TIdSocksInfo* SocksInfo();
+  // Null forgets the settings. Settings without an owner are copied into this handler's own object;
+  // settings with an owner are referred to until they are removed.
+  void SetSocksInfo(TIdSocksInfo* AValue);
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation AOperation) override;
+
+ private:
+  void ConnectWithTimeout(int32_t ATimeout);
+  // Lets go of referred settings (not this handler's own object).
+  void DropSocksInfoReference();
+
+  std::unique_ptr<TIdSocketHandle> FSocket;
+  bool FUseNagle = true;
+  TIdSocksInfo* FSocksInfo = nullptr;               // the settings in use: FOwnSocksInfo or referred ones
+  std::unique_ptr<TIdSocksInfo> FOwnSocksInfo;       // settings without an owner, owned here
+};
+
+// Runs the blocking connect of a socket handle on its own thread, from construction on. The thread
+// is always joined before the object goes: if the connect is still running then, it is woken by a
+// shutdown of the socket first. The descriptor itself is never closed here, so its number cannot be
+// handed to another socket while the worker may still use it.
+class TIdConnectThread {
+ public:
+  explicit TIdConnectThread(TIdSocketHandle& ASocket);
+  ~TIdConnectThread();
+  TIdConnectThread(const TIdConnectThread&) = delete;
+  TIdConnectThread& operator=(const TIdConnectThread&) = delete;
+
+  // Set by the worker when its connect has ended.
+  bool Terminated() const noexcept { return FTerminated.load(std::memory_order_acquire); }
+  // Ends the worker: wakes a connect still running, then joins.
+  void Stop() noexcept;
+  // The message of the error that ended the connect; empty when it succeeded. Read after Stop.
+  const std::string& ErrorMessage() const noexcept { return FErrorMessage; }
+
+ private:
+  void Execute() noexcept;
+
+  TIdSocketHandle& FSocket;
+  std::string FErrorMessage;
+  std::atomic<bool> FTerminated{false};
+  std::thread FThread;  // last, so that it starts when everything it uses exists
+};
+
+}  // namespace qor

@@ -1,0 +1,146 @@
+#include "socket/IdSocketHandle.hpp"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "connection/IdAntiFreezeBase.hpp"
+#include "connection/IdGlobal.hpp"
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+#include "runtime/Format.hpp"
+
+namespace qor {
+
+TIdSocketHandle::TIdSocketHandle() = default;
+
+TIdSocketHandle::~TIdSocketHandle() { CloseDescriptor(); }
+
+void TIdSocketHandle::Allocate(int32_t ASocketType, int32_t AProtocol) {
+  CloseDescriptor();
+  FDescriptor = CurrentStack->CreateIPv4Socket(ASocketType, AProtocol);
+  FAllocated = true;
+}
+
+void TIdSocketHandle::CloseDescriptor() {
+  if (!FAllocated) return;
+  FAllocated = false;
+  CurrentStack->ShutdownSocket(FDescriptor, SHUT_RDWR);
+  CurrentStack->CloseSocketDescriptor(FDescriptor);
+}
+
+void TIdSocketHandle::Bind() {
+  if (FPort == 0 && FClientPortMin != 0 && FClientPortMax != 0) {
+    if (FClientPortMin > FClientPortMax) {
+      Raise(EIdInvalidPortRange(Format(RSInvalidPortRange, {FClientPortMin, FClientPortMax})));
+    }
+    if (!BindInPortRange()) {
+      Raise(EIdCanNotBindPortInRange(Format(RSCanNotBindRange, {FClientPortMin, FClientPortMax})));
+    }
+  } else if (!TryBind()) {
+    Raise(EIdCouldNotBindSocket(RSCouldNotBindSocket));
+  }
+}
+
+bool TIdSocketHandle::TryBind() {
+  if (CurrentStack->CheckSocketResult(CurrentStack->BindSocket(FDescriptor, Id_PF_INET, FIP, FPort), {EADDRINUSE})) {
+    return false;
+  }
+  ReadBackLocal();
+  return true;
+}
+
+bool TIdSocketHandle::BindInPortRange() {
+  // Highest port first; a wide counter, so that a range ending at the lowest integer still ends.
+  for (int64_t port = FClientPortMax; port >= FClientPortMin; --port) {
+    FPort = static_cast<int32_t>(port);
+    if (TryBind()) return true;
+  }
+  return false;
+}
+
+void TIdSocketHandle::SetRemote(const std::string& AIP, int32_t APort) {
+  FRemoteIP = AIP;
+  FRemotePort = APort;
+}
+
+int32_t TIdSocketHandle::ConnectToPeer(uint16_t AFamily) {
+  const int32_t result = CurrentStack->ConnectSocket(FDescriptor, AFamily, FRemoteIP, FRemotePort);
+  if (result != -1) {
+    ReadBackLocal();
+    ReadBackRemote();
+  }
+  return result;
+}
+
+int32_t TIdSocketHandle::ReceiveFrom(void* ABuffer, int32_t ALength, int32_t AFlags, std::string& VIP,
+                                     int32_t& VPort) {
+  return CurrentStack->ReceiveDataFrom(FDescriptor, ABuffer, ALength, AFlags, VIP, VPort);
+}
+
+void TIdSocketHandle::ReadBackLocal() {
+  uint16_t family = 0;
+  CurrentStack->GetSocketAddress(FDescriptor, family, FIP, FPort);
+}
+
+void TIdSocketHandle::ReadBackRemote() {
+  uint16_t family = 0;
+  CurrentStack->GetPeerAddress(FDescriptor, family, FRemoteIP, FRemotePort);
+}
+
+bool TIdSocketHandle::WaitReadable(int32_t ATimeout) {
+  if (!FAllocated) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
+  if (TIdAntiFreezeBase::ShouldProcessIdle() && CurrentAntiFreeze->IdleTimeOut > 0) {
+    const int32_t slice = CurrentAntiFreeze->IdleTimeOut;
+    if (ATimeout == IdTimeoutInfinite) {
+      while (!WaitReadableOnce(slice)) {
+      }
+      return true;
+    }
+    // The odd remainder first, then whole slices, with an idle turn after each.
+    for (int32_t piece = (ATimeout - 1) % slice + 1; ATimeout > slice; piece = slice) {
+      if (WaitReadableOnce(piece)) return true;
+      ATimeout -= piece;
+    }
+  }
+  return WaitReadableOnce(ATimeout);
+}
+
+bool TIdSocketHandle::WaitReadableOnce(int32_t ATimeout) {
+  TIdSocketDescriptors list{FDescriptor};
+  const bool readable = CurrentStack->WaitForSockets(&list, nullptr, nullptr, ATimeout) == 1;
+  TIdAntiFreezeBase::IdleTurn(!readable, false);
+  return readable;
+}
+
+int32_t TIdSocketHandle::ReceiveBuffer(void* ABuffer, int32_t ALength, int32_t AFlags) {
+  return CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, AFlags);
+}
+
+int32_t TIdSocketHandle::SendBuffer(const void* ABuffer, int32_t ALength, int32_t AFlags) {
+  return CurrentStack->SendData(FDescriptor, ABuffer, ALength, AFlags);
+}
+
+void TIdSocketHandle::SetOption(int32_t ALevel, int32_t AOption, const void* AValue, int32_t ALength) {
+  CurrentStack->CheckSocketResult(CurrentStack->SetSocketOption(FDescriptor, ALevel, AOption, AValue, ALength));
+}
+
+void TIdSocketHandle::ResetHandle(bool AResetLocal) {
+  FAllocated = false;
+  FDescriptor = -1;
+  if (AResetLocal) {
+    FIP.clear();
+    FPort = 0;
+  }
+  FRemoteIP.clear();
+  FRemotePort = 0;
+}
+
+void TIdSocketHandle::Assign(const TIdSocketHandle& ASource) {
+  FIP = ASource.FIP;
+  FPort = ASource.FPort;
+  FRemoteIP = ASource.FRemoteIP;
+  FRemotePort = ASource.FRemotePort;
+}
+
+}  // namespace qor

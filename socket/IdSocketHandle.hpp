@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "socket/IdStack.hpp"
+
+namespace qor {
+
+// One socket descriptor of a TCP client with its two endpoints: the local address and port to bind
+// (or a range of local ports to try) and the remote address and port to connect to. After a bind and
+// after a connect the endpoints are read back, so they show what the system really used. Every
+// system call goes through CurrentStack.
+//
+// Allocated() true means Descriptor() is an open descriptor owned by this handle; false with a
+// descriptor other than -1 means that number was closed and is stale.
+class TIdSocketHandle {
+ public:
+  TIdSocketHandle();
+  // Closes an open descriptor.
+  virtual ~TIdSocketHandle();
+  TIdSocketHandle(const TIdSocketHandle&) = delete;
+  TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
+
+  // Closes any previous descriptor, then opens a new IPv4 socket (EIdInvalidSocket when the system
+  // gives none). The endpoints are kept.
+  void Allocate(int32_t ASocketType, int32_t AProtocol);
+  // Shuts both directions down and closes the descriptor, ignoring failures; nothing when none is
+  // open. The descriptor number and the endpoints are kept.
+  virtual void CloseDescriptor();
+  // Binds to IP and Port, or, when Port is 0 and both ends of the client port range are set, to the
+  // first free port of the range searched from its top. Raises EIdInvalidPortRange,
+  // EIdCanNotBindPortInRange, EIdCouldNotBindSocket or EIdSocketError.
+  void Bind();
+  void SetRemote(const std::string& AIP, int32_t APort);
+  // Connects to RemoteIP:RemotePort and, when that worked, reads both endpoints back. Returns the
+  // raw result (-1 on failure, the error number left pending); blocks as long as the system does.
+  virtual int32_t ConnectToPeer(uint16_t AFamily);
+  // Not used by the TCP client: a receive that also reports the sender. Raw result.
+  virtual int32_t ReceiveFrom(void* ABuffer, int32_t ALength, int32_t AFlags, std::string& VIP, int32_t& VPort);
+
+  // Read the bound (local) or connected (remote) endpoint back from the system; EIdSocketError on
+  // failure.
+  void ReadBackLocal();
+  void ReadBackRemote();
+  // True when data, or the peer's close, can be read within ATimeout ms (-2: no limit; 0: poll).
+  // EIdConnClosedGracefully when no descriptor is open. With idle processing the wait is cut into
+  // slices of at most the anti-freeze's IdleTimeOut, the odd remainder first.
+  bool WaitReadable(int32_t ATimeout);
+  // Raw results: bytes moved, 0 when the peer has closed (receive), -1 on failure.
+  int32_t ReceiveBuffer(void* ABuffer, int32_t ALength, int32_t AFlags);
+  int32_t SendBuffer(const void* ABuffer, int32_t ALength, int32_t AFlags);
+  // setsockopt; EIdSocketError on failure.
+  void SetOption(int32_t ALevel, int32_t AOption, const void* AValue, int32_t ALength);
+  // Forgets the descriptor (closing nothing: call it only when none is open) and the remote
+  // endpoint, and with AResetLocal the local one too. The client port range is kept.
+  void ResetHandle(bool AResetLocal);
+  // Copies both endpoints; not the descriptor, not the port range.
+  void Assign(const TIdSocketHandle& ASource);
+
+  TIdStackSocketHandle Descriptor() const noexcept { return FDescriptor; }
+  bool Allocated() const noexcept { return FAllocated; }
+  const std::string& IP() const noexcept { return FIP; }
+  void SetIP(std::string AIP) { FIP = std::move(AIP); }
+  int32_t Port() const noexcept { return FPort; }
+  void SetPort(int32_t APort) noexcept { FPort = APort; }
+  const std::string& RemoteIP() const noexcept { return FRemoteIP; }
+  int32_t RemotePort() const noexcept { return FRemotePort; }
+  int32_t ClientPortMin() const noexcept { return FClientPortMin; }
+  void SetClientPortMin(int32_t APort) noexcept { FClientPortMin = APort; }
+  int32_t ClientPortMax() const noexcept { return FClientPortMax; }
+  void SetClientPortMax(int32_t APort) noexcept { FClientPortMax = APort; }
+
+ private:
+  // One bind attempt: false when the address and port are in use.
+  bool TryBind();
+  bool BindInPortRange();
+  // One wait of ATimeout ms followed by an idle turn.
+  bool WaitReadableOnce(int32_t ATimeout);
+
+  TIdStackSocketHandle FDescriptor = -1;
+  bool FAllocated = false;
+  std::string FIP;
+  std::string FRemoteIP;
+  int32_t FPort = 0;
+  int32_t FRemotePort = 0;
+  int32_t FClientPortMin = 0;
+  int32_t FClientPortMax = 0;
+};
+
+}  // namespace qor

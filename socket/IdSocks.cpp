@@ -1,0 +1,50 @@
+#include "socket/IdSocks.hpp"
+
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+#include "socket/IdIOHandlerSocket.hpp"
+
+namespace qor {
+
+namespace {
+
+// The proxy dialogues are not written yet; a proxy version is refused rather than left unspoken.
+[[noreturn]] void RaiseVersionNotSupported() { Raise(EIdSocksError(RSSocksVersionNotSupported)); }
+
+}  // namespace
+
+TIdSocksInfo::TIdSocksInfo(TComponent* AOwner) : TIdComponent(AOwner) {}
+
+void TIdSocksInfo::Assign(const TIdSocksInfo& ASource) {
+  FAuthentication = ASource.FAuthentication;
+  FHost = ASource.FHost;
+  FPassword = ASource.FPassword;
+  FPort = ASource.FPort;
+  FUsername = ASource.FUsername;
+  FVersion = ASource.FVersion;
+}
+
+void TIdSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort) {
+  switch (FVersion) {
+    case svSocks4:
+    case svSocks4A:
+      NegotiateSocks4(AHost, APort);
+      break;
+    case svSocks5:
+      NegotiateSocks5(AHost, APort);
+      break;
+    case svNoSocks:
+      break;
+  }
+}
+
+void TIdSocksInfo::NegotiateSocks4(const std::string& /*AHost*/, int32_t /*APort*/) { RaiseVersionNotSupported(); }
+
+void TIdSocksInfo::NegotiateSocks5(const std::string& /*AHost*/, int32_t /*APort*/) { RaiseVersionNotSupported(); }
+
+void TIdSocksInfo::Notification(TComponent* AComponent, TOperation AOperation) {
+  TIdComponent::Notification(AComponent, AOperation);
+  if (AOperation == opRemove && AComponent == FHandler) FHandler = nullptr;
+}
+
+}  // namespace qor
