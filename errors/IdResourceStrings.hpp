@@ -103,7 +103,6 @@ inline constexpr char RSSocksServerConnectionRefusedError[] = "Connection refuse
 inline constexpr char RSSocksServerTTLExpiredError[] = "TTL expired.";
 inline constexpr char RSSocksServerCommandError[] = "Command not supported.";
 inline constexpr char RSSocksServerAddressError[] = "";
-// Until the proxy dialogues exist, a proxy version is refused with this text.
-inline constexpr char RSSocksVersionNotSupported[] = "SOCKS version not supported yet.";
+inline constexpr char RSSocksTextTooLong[] = "Text too long for a socks request.";
 
 }  // namespace qor
