@@ -49,17 +49,5 @@ TEST(SocksInfo, HandlerCopiesUnownedSettingsAndRefersToOwnedOnes) {
   EXPECT_EQ(outliving->Handler(), nullptr);
 }
 
-TEST(SocksInfo, ProxyVersionConnectsToProxyThenIsRefused) {
-  const Port proxy(1);
-  TIdIOHandlerSocket handler(nullptr);
-  handler.SocksInfo()->SetVersion(svSocks5);
-  handler.SocksInfo()->SetHost("127.0.0.1");
-  handler.SocksInfo()->SetPort(proxy.Number());
-  handler.Open();
-  EXPECT_EQ(MessageOf<EIdSocksError>([&] { handler.ConnectTo("target.invalid", 80, "", 0, 0, 0, 1000); }),
-            "SOCKS version not supported yet.");
-  EXPECT_TRUE(Readable(proxy.Value, 0));  // the TCP connect went to the proxy
-}
-
 }  // namespace
 }  // namespace qor
