@@ -37,7 +37,8 @@ void TIdSimpleBuffer::Discard(int32_t ACount) {
   NotifyConsumed(ACount);
 }
 
-TIdManagedBuffer::TIdManagedBuffer(TIdBufferConsumedEvent AOnConsumed) : TIdSimpleBuffer(std::move(AOnConsumed)) {}
+TIdManagedBuffer::TIdManagedBuffer(TIdBufferConsumedEvent AOnConsumed)
+    : TIdSimpleBuffer(std::move(AOnConsumed)) {}
 
 std::string TIdManagedBuffer::TakeString(int32_t ACount) {
   CheckAvailable(ACount);
@@ -67,7 +68,9 @@ int64_t TIdManagedBuffer::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   return TIdSimpleBuffer::Seek(FReadOffset, soBeginning) - FReadOffset;
 }
 
-void TIdManagedBuffer::SetSize(int64_t ASize) { TIdSimpleBuffer::SetSize(FReadOffset + std::max<int64_t>(ASize, 0)); }
+void TIdManagedBuffer::SetSize(int64_t ASize) {
+  TIdSimpleBuffer::SetSize(FReadOffset + std::max<int64_t>(ASize, 0));
+}
 
 void TIdManagedBuffer::Clear() {
   TIdSimpleBuffer::Clear();

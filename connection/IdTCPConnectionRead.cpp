@@ -63,7 +63,9 @@ int32_t TIdTCPConnection::StoreReceived(int32_t ACount) {
   return ACount;
 }
 
-void TIdTCPConnection::PollForClose(bool ARaiseIfClosed) { FillInputBuffer(ARaiseIfClosed, 1, false); }
+void TIdTCPConnection::PollForClose(bool ARaiseIfClosed) {
+  FillInputBuffer(ARaiseIfClosed, 1, false);
+}
 
 int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
   const int64_t size = FInBuffer.Size();
@@ -84,7 +86,8 @@ int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
   return FScanStart + 1;
 }
 
-std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout, int32_t AMaxLineLength) {
+std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout,
+                                     int32_t AMaxLineLength) {
   if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
   const std::string terminator = ATerminator.empty() ? std::string("\n") : ATerminator;
   FLineReadEmpty = false;

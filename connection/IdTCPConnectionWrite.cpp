@@ -18,7 +18,9 @@ void TIdTCPConnection::Write(const std::string& AOut) {
   if (!AOut.empty()) WriteBytes(AOut.data(), static_cast<int32_t>(AOut.size()));
 }
 
-void TIdTCPConnection::WriteLn(const std::string& AOut) { Write(AOut + "\r\n"); }
+void TIdTCPConnection::WriteLn(const std::string& AOut) {
+  Write(AOut + "\r\n");
+}
 
 void TIdTCPConnection::WriteBytes(const void* AData, int32_t ACount) {
   if (ACount <= 0 || AData == nullptr) return;
@@ -63,7 +65,8 @@ void TIdTCPConnection::WriteInt32(int32_t AValue, bool AToNetworkOrder) {
   WriteBytes(&value, sizeof(value));
 }
 
-void TIdTCPConnection::WriteFromStream(TStream* AStream, bool AFromStart, bool ASendByteCount, int32_t ACount) {
+void TIdTCPConnection::WriteFromStream(TStream* AStream, bool AFromStart, bool ASendByteCount,
+                                       int32_t ACount) {
   if (AFromStart) AStream->SetPosition(0);
   const int64_t end = ACount == 0 ? AStream->Size() : AStream->Position() + ACount;
   const int64_t total = end - AStream->Position();

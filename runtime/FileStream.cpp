@@ -16,7 +16,9 @@ namespace qor {
 
 namespace {
 
-[[noreturn]] void RaiseSystemError(int AErrno) { Raise(EInOutError(std::strerror(AErrno))); }
+[[noreturn]] void RaiseSystemError(int AErrno) {
+  Raise(EInOutError(std::strerror(AErrno)));
+}
 
 }  // namespace
 
@@ -27,7 +29,9 @@ TFileStream::TFileStream(const std::string& AFileName) {
   if (FHandle < 0) RaiseSystemError(errno);
 }
 
-TFileStream::~TFileStream() { ::close(FHandle); }
+TFileStream::~TFileStream() {
+  ::close(FHandle);
+}
 
 int64_t TFileStream::Read(void* ABuffer, int64_t ACount) {
   if (ACount <= 0) return 0;
@@ -39,7 +43,9 @@ int64_t TFileStream::Read(void* ABuffer, int64_t ACount) {
   return n;
 }
 
-int64_t TFileStream::Write(const void* /*ABuffer*/, int64_t /*ACount*/) { RaiseSystemError(EBADF); }
+int64_t TFileStream::Write(const void* /*ABuffer*/, int64_t /*ACount*/) {
+  RaiseSystemError(EBADF);
+}
 
 int64_t TFileStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   static constexpr int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
@@ -48,7 +54,9 @@ int64_t TFileStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   return position;
 }
 
-void TFileStream::SetSize(int64_t /*ASize*/) { RaiseSystemError(EBADF); }
+void TFileStream::SetSize(int64_t /*ASize*/) {
+  RaiseSystemError(EBADF);
+}
 
 bool TFileStream::FileExists(const std::string& AFileName) {
   struct stat info {};

@@ -11,7 +11,9 @@ namespace qor::test {
 
 TFakeIOHandler::TFakeIOHandler(TComponent* AOwner) : TIdIOHandler(AOwner) {}
 
-TFakeIOHandler::~TFakeIOHandler() { Close(); }
+TFakeIOHandler::~TFakeIOHandler() {
+  Close();
+}
 
 TFakeIOHandler& TFakeIOHandler::QueueReceive(std::string ABytes) {
   FReceives.emplace_back(std::move(ABytes));
@@ -77,7 +79,8 @@ int32_t TFakeIOHandler::ReceiveBuffer(void* ABuffer, int32_t ALength) {
     return -1;
   }
   std::string& chunk = std::get<std::string>(event);
-  const auto n = static_cast<int32_t>(std::min<size_t>(chunk.size(), static_cast<size_t>(std::max(ALength, 0))));
+  const auto n =
+      static_cast<int32_t>(std::min<size_t>(chunk.size(), static_cast<size_t>(std::max(ALength, 0))));
   std::memcpy(ABuffer, chunk.data(), static_cast<size_t>(n));
   chunk.erase(0, static_cast<size_t>(n));
   if (chunk.empty()) FReceives.pop_front();
