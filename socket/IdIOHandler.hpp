@@ -24,8 +24,8 @@ class TIdIOHandler : public TIdComponent {
   // Establishes the transport to AHost:APort from the given local end (empty IP and 0 ports: any
   // address, a port of the system's choice; ABoundPortMin..ABoundPortMax a local port range) within
   // ATimeout ms (-2: no limit; -1 or 0: no time-out), or raises. Base: nothing.
-  virtual void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP, int32_t ABoundPort,
-                         int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout);
+  virtual void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
+                         int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout);
   // True while a transport is open.
   virtual bool IsConnected() = 0;
   // Prepares for a new ConnectTo. Base: nothing.

@@ -36,7 +36,9 @@ void TIdIOHandlerSocket::Close() {
   if (FSocket) FSocket->CloseDescriptor();
 }
 
-bool TIdIOHandlerSocket::IsConnected() { return FSocket && FSocket->Allocated(); }
+bool TIdIOHandlerSocket::IsConnected() {
+  return FSocket && FSocket->Allocated();
+}
 
 bool TIdIOHandlerSocket::WaitReadable(int32_t ATimeout) {
   if (!FSocket) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
@@ -96,9 +98,9 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
 void TIdIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
   const bool forever = ATimeout == IdTimeoutInfinite;
   TIdConnectThread worker(*FSocket);
-  const int32_t step =
-      TIdAntiFreezeBase::ShouldProcessIdle() ? MaxOf(MinOf(ConnectStepMs, CurrentAntiFreeze->IdleTimeOut), 1)
-                                             : ConnectStepMs;
+  const int32_t step = TIdAntiFreezeBase::ShouldProcessIdle()
+                           ? MaxOf(MinOf(ConnectStepMs, CurrentAntiFreeze->IdleTimeOut), 1)
+                           : ConnectStepMs;
   int32_t remaining = forever ? step + 1 : ATimeout;
   while (step < remaining) {
     PauseMs(step);
@@ -159,9 +161,12 @@ void TIdIOHandlerSocket::Notification(TComponent* AComponent, TOperation AOperat
   if (AOperation == opRemove && AComponent == FSocksInfo) FSocksInfo = nullptr;
 }
 
-TIdConnectThread::TIdConnectThread(TIdSocketHandle& ASocket) : FSocket(ASocket), FThread([this] { Execute(); }) {}
+TIdConnectThread::TIdConnectThread(TIdSocketHandle& ASocket)
+    : FSocket(ASocket), FThread([this] { Execute(); }) {}
 
-TIdConnectThread::~TIdConnectThread() { Stop(); }
+TIdConnectThread::~TIdConnectThread() {
+  Stop();
+}
 
 void TIdConnectThread::Execute() noexcept {
   try {

@@ -66,8 +66,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
 
   std::unique_ptr<TIdSocketHandle> FSocket;
   bool FUseNagle = true;
-  TIdSocksInfo* FSocksInfo = nullptr;               // the settings in use: FOwnSocksInfo or referred ones
-  std::unique_ptr<TIdSocksInfo> FOwnSocksInfo;       // settings without an owner, owned here
+  TIdSocksInfo* FSocksInfo = nullptr;           // the settings in use: FOwnSocksInfo or referred ones
+  std::unique_ptr<TIdSocksInfo> FOwnSocksInfo;  // settings without an owner, owned here
 };
 
 // Runs the blocking connect of a socket handle on its own thread, from construction on. The thread

@@ -14,7 +14,9 @@ namespace qor {
 
 TIdSocketHandle::TIdSocketHandle() = default;
 
-TIdSocketHandle::~TIdSocketHandle() { CloseDescriptor(); }
+TIdSocketHandle::~TIdSocketHandle() {
+  CloseDescriptor();
+}
 
 void TIdSocketHandle::Allocate(int32_t ASocketType, int32_t AProtocol) {
   CloseDescriptor();
@@ -43,7 +45,8 @@ void TIdSocketHandle::Bind() {
 }
 
 bool TIdSocketHandle::TryBind() {
-  if (CurrentStack->CheckSocketResult(CurrentStack->BindSocket(FDescriptor, Id_PF_INET, FIP, FPort), {EADDRINUSE})) {
+  if (CurrentStack->CheckSocketResult(CurrentStack->BindSocket(FDescriptor, Id_PF_INET, FIP, FPort),
+                                      {EADDRINUSE})) {
     return false;
   }
   ReadBackLocal();
@@ -122,7 +125,8 @@ int32_t TIdSocketHandle::SendBuffer(const void* ABuffer, int32_t ALength, int32_
 }
 
 void TIdSocketHandle::SetOption(int32_t ALevel, int32_t AOption, const void* AValue, int32_t ALength) {
-  CurrentStack->CheckSocketResult(CurrentStack->SetSocketOption(FDescriptor, ALevel, AOption, AValue, ALength));
+  CurrentStack->CheckSocketResult(
+      CurrentStack->SetSocketOption(FDescriptor, ALevel, AOption, AValue, ALength));
 }
 
 void TIdSocketHandle::ResetHandle(bool AResetLocal) {

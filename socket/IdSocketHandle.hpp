@@ -37,7 +37,8 @@ class TIdSocketHandle {
   // raw result (-1 on failure, the error number left pending); blocks as long as the system does.
   virtual int32_t ConnectToPeer(uint16_t AFamily);
   // Not used by the TCP client: a receive that also reports the sender. Raw result.
-  virtual int32_t ReceiveFrom(void* ABuffer, int32_t ALength, int32_t AFlags, std::string& VIP, int32_t& VPort);
+  virtual int32_t ReceiveFrom(void* ABuffer, int32_t ALength, int32_t AFlags, std::string& VIP,
+                              int32_t& VPort);
 
   // Read the bound (local) or connected (remote) endpoint back from the system; EIdSocketError on
   // failure.
