@@ -1,27 +1,17 @@
-#include <arpa/inet.h>
+#include "support/LoopbackServer.hpp"
+
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 
-#include "support/LoopbackServer.hpp"
+#include "support/Posix.hpp"
 
 namespace qor::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-UniqueFd ConnectTo(uint16_t APort) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(APort);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << errno;
-  return fd;
-}
 
 void SendAll(const UniqueFd& AFd, std::string_view ABytes) {
   ASSERT_EQ(::send(AFd.Get(), ABytes.data(), ABytes.size(), MSG_NOSIGNAL),
@@ -51,7 +41,7 @@ TEST(LoopbackServer, RunsTheScriptAndRecordsWhatArrives) {
                             .WaitFor("\r\n")
                             .Send("TWO\r\n")
                             .Close());
-  UniqueFd client = ConnectTo(server.Port());
+  UniqueFd client = ConnectLoopback(server.Port());
   SendAll(client, "A\r\nB");
   ASSERT_TRUE(server.WaitForReceived("A\r\nB", 5s));
   SendAll(client, "\r\nTAIL");
@@ -66,7 +56,7 @@ TEST(LoopbackServer, RunsTheScriptAndRecordsWhatArrives) {
 
 TEST(LoopbackServer, ResetReachesThePeerAsConnectionReset) {
   LoopbackServer server(ServerScript().WaitForCount(3).Reset());
-  UniqueFd client = ConnectTo(server.Port());
+  UniqueFd client = ConnectLoopback(server.Port());
   SendAll(client, "abc");
   int error = 0;
   EXPECT_EQ(ReadToEnd(client, error), "");
@@ -76,7 +66,7 @@ TEST(LoopbackServer, ResetReachesThePeerAsConnectionReset) {
 TEST(LoopbackServer, SilenceDelaysTheNextStep) {
   LoopbackServer server(ServerScript().Silence(300ms).Send("LATE"));
   const auto start = std::chrono::steady_clock::now();
-  UniqueFd client = ConnectTo(server.Port());
+  UniqueFd client = ConnectLoopback(server.Port());
   pollfd p{client.Get(), POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 5000), 1);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
@@ -88,7 +78,7 @@ TEST(LoopbackServer, EachConnectionRunsItsScriptAndLaterOnesTheLast) {
   LoopbackServer server({ServerScript().Send("first").Close(), ServerScript().Send("other").Close()});
   int error = 0;
   for (const char* expected : {"first", "other", "other"}) {
-    UniqueFd client = ConnectTo(server.Port());
+    UniqueFd client = ConnectLoopback(server.Port());
     EXPECT_EQ(ReadToEnd(client, error), expected);
   }
   EXPECT_TRUE(server.WaitForConnections(3, 5s));
@@ -96,8 +86,8 @@ TEST(LoopbackServer, EachConnectionRunsItsScriptAndLaterOnesTheLast) {
 
 TEST(LoopbackServer, NotesThePeerCloseAndStopClosesOpenConnections) {
   LoopbackServer server;
-  UniqueFd first = ConnectTo(server.Port());
-  UniqueFd second = ConnectTo(server.Port());
+  UniqueFd first = ConnectLoopback(server.Port());
+  UniqueFd second = ConnectLoopback(server.Port());
   SendAll(first, "bye");
   first.Reset();
   EXPECT_TRUE(server.WaitForPeerClose(5s, 0));

@@ -1,8 +1,8 @@
+#include "support/ProcessRunner.hpp"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
-
-#include "support/ProcessRunner.hpp"
 
 namespace qor::test {
 namespace {

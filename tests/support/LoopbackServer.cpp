@@ -10,7 +10,8 @@
 #include <cerrno>
 #include <climits>
 #include <optional>
-#include <system_error>
+
+#include "support/Posix.hpp"
 
 namespace qor::test {
 
@@ -49,10 +50,6 @@ ServerScript& ServerScript::Reset() {
 
 namespace {
 
-[[noreturn]] void ThrowSystemError(const char* AWhat) {
-  throw std::system_error(errno, std::generic_category(), AWhat);
-}
-
 const ServerScript& RecordOnly() {
   static const ServerScript Script;
   return Script;
@@ -80,10 +77,7 @@ LoopbackServer::LoopbackServer(std::vector<ServerScript> AScripts, uint16_t APor
   if (!FListener.Valid()) ThrowSystemError("socket");
   int one = 1;
   ::setsockopt(FListener.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(APort);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = LoopbackAddress(APort);
   if (::bind(FListener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
     ThrowSystemError("bind");
   if (::listen(FListener.Get(), SOMAXCONN) != 0) ThrowSystemError("listen");
@@ -103,9 +97,7 @@ LoopbackServer::~LoopbackServer() {
 
 void LoopbackServer::Stop() {
   if (!FThread.joinable()) return;
-  uint64_t one = 1;
-  while (::write(FWake.Get(), &one, sizeof one) < 0 && errno == EINTR) {
-  }
+  SignalEventFd(FWake);
   FThread.join();
   FListener.Reset();
 }

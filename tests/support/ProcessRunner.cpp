@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <system_error>
+#include <stdexcept>
+
+#include "support/Posix.hpp"
 
 extern char** environ;
 
@@ -23,10 +25,6 @@ using std::chrono::steady_clock;
 
 namespace {
 
-[[noreturn]] void ThrowSystemError(int AError, const char* AWhat) {
-  throw std::system_error(AError, std::generic_category(), AWhat);
-}
-
 // A pipe whose ends close on exec; the child gets its end through a dup2.
 struct TPipe {
   UniqueFd Read, Write;
@@ -34,7 +32,7 @@ struct TPipe {
 
 TPipe MakePipe() {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) ThrowSystemError(errno, "pipe2");
+  if (::pipe2(fds, O_CLOEXEC) != 0) ThrowSystemError("pipe2");
   return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
@@ -144,7 +142,7 @@ ChildProcess::ChildProcess(const std::string& APath, const std::vector<std::stri
   std::vector<std::string> envp = MergeEnvironment(FOptions.Environment);
   const int failed = ::posix_spawn(&FPid, argv.front().c_str(), &setup.Actions, &setup.Attributes,
                                    PointersTo(argv).data(), PointersTo(envp).data());
-  if (failed != 0) ThrowSystemError(failed, "posix_spawn");
+  if (failed != 0) ThrowSystemError("posix_spawn", failed);
   FDeadline = steady_clock::now() + FOptions.TimeLimit;
   // Through syscall: the C library's header for pidfd_open cannot be used from C++ here.
   FPidFd.Reset(static_cast<int>(::syscall(SYS_pidfd_open, FPid, 0)));
@@ -153,8 +151,9 @@ ChildProcess::ChildProcess(const std::string& APath, const std::vector<std::stri
     const int error = errno;
     ::kill(FPid, SIGKILL);
     Reap();
-    ThrowSystemError(error, "pidfd_open/eventfd");
+    ThrowSystemError("pidfd_open/eventfd", error);
   }
+  FOutputEnded = !out.Read.Valid();
   for (const UniqueFd* fd : {&in.Write, &out.Read, &err.Read}) {
     if (fd->Valid()) SetNonBlocking(*fd);
   }
@@ -179,8 +178,7 @@ ChildProcess::~ChildProcess() {
     std::lock_guard guard(FLock);
     FKill = true;
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(FWake.Get(), &one, sizeof one);
+  SignalEventFd(FWake);
   FThread.join();
 }
 
@@ -192,7 +190,6 @@ bool ChildProcess::PumpOnce(UniqueFd& AStdin, UniqueFd& AStdout, UniqueFd& AStde
   bool inputPending;
   {
     std::lock_guard guard(FLock);
-    if (!AStdout.Valid()) FOutputEnded = true;
     if (reaped && (!AStdout.Valid() && !AStderr.Valid())) return false;
     // Past the time limit, or when the child is to go, what still holds the pipes open is not waited for.
     if (reaped && (FKill || now >= FDeadline)) return false;
@@ -224,7 +221,7 @@ bool ChildProcess::PumpOnce(UniqueFd& AStdin, UniqueFd& AStdout, UniqueFd& AStde
     if (n > 0) FInput.erase(0, static_cast<size_t>(n));
     if (n < 0 && errno != EAGAIN && errno != EINTR) AStdin.Reset();  // the child no longer reads
   }
-  if (fds[2].revents != 0) Drain(AStdout, FResult.Stdout);
+  if (fds[2].revents != 0 && !Drain(AStdout, FResult.Stdout)) FOutputEnded = true;
   if (fds[3].revents != 0) Drain(AStderr, FResult.Stderr);
   if (fds[4].revents != 0) Reap();
   FChanged.notify_all();
@@ -246,8 +243,7 @@ void ChildProcess::Write(std::string_view ABytes) {
       throw std::logic_error("ChildProcess::Write after its input was closed");
     FInput.append(ABytes);
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(FWake.Get(), &one, sizeof one);
+  SignalEventFd(FWake);
 }
 
 void ChildProcess::CloseStdin() {
@@ -255,8 +251,7 @@ void ChildProcess::CloseStdin() {
     std::lock_guard guard(FLock);
     FCloseInput = true;
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(FWake.Get(), &one, sizeof one);
+  SignalEventFd(FWake);
 }
 
 bool ChildProcess::WaitForStdout(std::string_view AText, milliseconds ATimeout) {

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "support/UniqueFd.hpp"
+
+namespace qor::test {
+
+// Small POSIX helpers of the test support (test code may call the system directly; the product goes
+// through its socket stack).
+
+// Throws std::system_error for AError (errno by default), naming the call AWhat.
+[[noreturn]] void ThrowSystemError(const char* AWhat, int AError = errno);
+
+// The address 127.0.0.1 with port APort.
+sockaddr_in LoopbackAddress(uint16_t APort);
+
+// A blocking TCP socket connected to 127.0.0.1:APort; throws std::system_error on failure.
+UniqueFd ConnectLoopback(uint16_t APort);
+
+// Adds one to the counter of eventfd AFd, waking whoever polls it.
+void SignalEventFd(const UniqueFd& AFd);
+
+}  // namespace qor::test
