@@ -95,13 +95,6 @@ TEST(FindInMemory, GivesZeroWhenThePatternCannotFit) {
   EXPECT_EQ(FindInMemory("c", buffer, 3), 3);
 }
 
-TEST(MinMaxOf, PickTheSmallerAndTheLarger) {
-  EXPECT_EQ(MinOf(250, 125), 125);
-  EXPECT_EQ(MinOf(-2, 125), -2);
-  EXPECT_EQ(MaxOf(250, 125), 250);
-  EXPECT_EQ(MaxOf(-2, -1), -1);
-}
-
 TEST(IsMainThread, TrueOnlyOnTheThreadThatStartedTheProgram) {
   EXPECT_TRUE(IsMainThread());
   bool onOther = true;

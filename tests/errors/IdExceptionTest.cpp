@@ -44,92 +44,78 @@ void ExpectKind(const char* AClassName, const std::string& AText, const std::str
   EXPECT_EQ(error.Message(), AExpected);
   EXPECT_STREQ(error.what(), AExpected.c_str());
 }
+#define EXPECT_KIND(Kind, Parent, Text, Expected) ExpectKind<Kind, Parent>(#Kind, Text, Expected)
 
 TEST(ErrorKinds, RootAndGroupKinds) {
   static_assert(std::is_base_of_v<std::exception, Exception>);
   EXPECT_STREQ(Exception().ClassName(), "Exception");
-  ExpectKind<EIdException, Exception>("EIdException", RSOnlyOneAntiFreeze,
-                                      "Only one TIdAntiFreeze can exist per application.");
-  ExpectKind<EIdSilentException, EIdException>("EIdSilentException", "", "");
-  ExpectKind<EIdSocksError, EIdException>("EIdSocksError", "", "");
-  ExpectKind<EIdSocketHandleError, EIdException>("EIdSocketHandleError", "", "");
-  ExpectKind<EIdTCPConnectionError, EIdException>("EIdTCPConnectionError", "", "");
+  EXPECT_KIND(EIdException, Exception, RSOnlyOneAntiFreeze,
+              "Only one TIdAntiFreeze can exist per application.");
+  EXPECT_KIND(EIdSilentException, EIdException, "", "");
+  EXPECT_KIND(EIdSocksError, EIdException, "", "");
+  EXPECT_KIND(EIdSocketHandleError, EIdException, "", "");
+  EXPECT_KIND(EIdTCPConnectionError, EIdException, "", "");
 }
 
 TEST(ErrorKinds, ConnectionKindsAndTheirTexts) {
-  ExpectKind<EIdConnClosedGracefully, EIdSilentException>(
-      "EIdConnClosedGracefully", RSConnectionClosedGracefully, "Connection Closed Gracefully.");
-  ExpectKind<EIdAlreadyConnected, EIdException>("EIdAlreadyConnected", RSAlreadyConnected,
-                                                "Already connected.");
-  ExpectKind<EIdClosedSocket, EIdException>("EIdClosedSocket", RSClosedSocket, "Disconnected.");
-  ExpectKind<EIdReadTimeout, EIdException>("EIdReadTimeout", RSReadTimeout, "Read Timeout");
-  ExpectKind<EIdReadLnMaxLineLengthExceeded, EIdException>(
-      "EIdReadLnMaxLineLengthExceeded", RSReadLnMaxLineLengthExceeded, "Max line length exceeded.");
-  ExpectKind<EIdConnectTimeout, EIdException>("EIdConnectTimeout", RSConnectTimeout, "Connect timed out.");
-  ExpectKind<EIdConnectException, EIdException>("EIdConnectException", "any", "any");
-  ExpectKind<EIdNotEnoughDataInBuffer, EIdTCPConnectionError>(
-      "EIdNotEnoughDataInBuffer", RSNotEnoughDataInBuffer, "Not enough data in buffer.");
-  ExpectKind<EIdNoDataToRead, EIdTCPConnectionError>("EIdNoDataToRead", RSNoDataToRead, "No data to read.");
-  ExpectKind<EIdNotConnected, EIdTCPConnectionError>("EIdNotConnected", RSNotConnected, "Not Connected");
-  ExpectKind<EIdFileNotFound, EIdTCPConnectionError>(
-      "EIdFileNotFound", Format(RSFileNotFound, {std::string("a.txt")}), "File \"a.txt\" not found");
+  EXPECT_KIND(EIdConnClosedGracefully, EIdSilentException, RSConnectionClosedGracefully,
+              "Connection Closed Gracefully.");
+  EXPECT_KIND(EIdAlreadyConnected, EIdException, RSAlreadyConnected, "Already connected.");
+  EXPECT_KIND(EIdClosedSocket, EIdException, RSClosedSocket, "Disconnected.");
+  EXPECT_KIND(EIdReadTimeout, EIdException, RSReadTimeout, "Read Timeout");
+  EXPECT_KIND(EIdReadLnMaxLineLengthExceeded, EIdException, RSReadLnMaxLineLengthExceeded,
+              "Max line length exceeded.");
+  EXPECT_KIND(EIdConnectTimeout, EIdException, RSConnectTimeout, "Connect timed out.");
+  EXPECT_KIND(EIdConnectException, EIdException, "any", "any");
+  EXPECT_KIND(EIdNotEnoughDataInBuffer, EIdTCPConnectionError, RSNotEnoughDataInBuffer,
+              "Not enough data in buffer.");
+  EXPECT_KIND(EIdNoDataToRead, EIdTCPConnectionError, RSNoDataToRead, "No data to read.");
+  EXPECT_KIND(EIdNotConnected, EIdTCPConnectionError, RSNotConnected, "Not Connected");
+  EXPECT_KIND(EIdFileNotFound, EIdTCPConnectionError, Format(RSFileNotFound, {std::string("a.txt")}),
+              "File \"a.txt\" not found");
 }
 
 TEST(ErrorKinds, SocketKindsAndTheirTexts) {
-  ExpectKind<EIdInvalidServiceName, EIdException>("EIdInvalidServiceName",
-                                                  Format(RSInvalidServiceName, {std::string("gopher")}),
-                                                  "gopher is not a valid service.");
-  ExpectKind<EIdInvalidSocket, EIdException>("EIdInvalidSocket", RSCannotAllocateSocket,
-                                             "Cannot allocate socket.");
-  ExpectKind<EIdSetSizeExceeded, EIdException>("EIdSetSizeExceeded", RSSetSizeExceeded, "Set Size Exceeded.");
-  ExpectKind<EIdCouldNotBindSocket, EIdSocketHandleError>(
-      "EIdCouldNotBindSocket", RSCouldNotBindSocket,
-      "Could not bind socket. Address and port are already in use.");
-  ExpectKind<EIdCanNotBindPortInRange, EIdSocketHandleError>("EIdCanNotBindPortInRange",
-                                                             Format(RSCanNotBindRange, {1000, 1010}),
-                                                             "Can not bind in port range (1000 - 1010)");
-  ExpectKind<EIdInvalidPortRange, EIdSocketHandleError>(
-      "EIdInvalidPortRange", Format(RSInvalidPortRange, {9, -1}), "Invalid Port Range (9 - -1)");
-  ExpectKind<EIdSocketError, EIdException>("EIdSocketError",
-                                           Format(RSSocketError, {111, std::string(RSStackECONNREFUSED)}),
-                                           "Socket Error # 111\r\nConnection refused.");
-  ExpectKind<EIdProtocolReplyError, EIdException>("EIdProtocolReplyError", "500 Syntax error",
-                                                  "500 Syntax error");
+  EXPECT_KIND(EIdInvalidServiceName, EIdException, Format(RSInvalidServiceName, {std::string("gopher")}),
+              "gopher is not a valid service.");
+  EXPECT_KIND(EIdInvalidSocket, EIdException, RSCannotAllocateSocket, "Cannot allocate socket.");
+  EXPECT_KIND(EIdSetSizeExceeded, EIdException, RSSetSizeExceeded, "Set Size Exceeded.");
+  EXPECT_KIND(EIdCouldNotBindSocket, EIdSocketHandleError, RSCouldNotBindSocket,
+              "Could not bind socket. Address and port are already in use.");
+  EXPECT_KIND(EIdCanNotBindPortInRange, EIdSocketHandleError, Format(RSCanNotBindRange, {1000, 1010}),
+              "Can not bind in port range (1000 - 1010)");
+  EXPECT_KIND(EIdInvalidPortRange, EIdSocketHandleError, Format(RSInvalidPortRange, {9, -1}),
+              "Invalid Port Range (9 - -1)");
+  EXPECT_KIND(EIdSocketError, EIdException, Format(RSSocketError, {111, std::string(RSStackECONNREFUSED)}),
+              "Socket Error # 111\r\nConnection refused.");
+  EXPECT_KIND(EIdProtocolReplyError, EIdException, "500 Syntax error", "500 Syntax error");
 }
 
 TEST(ErrorKinds, SocksKindsAndTheirTexts) {
-  ExpectKind<EIdSocksRequestFailed, EIdSocksError>("EIdSocksRequestFailed", RSSocksRequestFailed,
-                                                   "Request rejected or failed.");
-  ExpectKind<EIdSocksRequestServerFailed, EIdSocksError>(
-      "EIdSocksRequestServerFailed", RSSocksRequestServerFailed,
-      "Request rejected because SOCKS server cannot connect.");
-  ExpectKind<EIdSocksRequestIdentFailed, EIdSocksError>(
-      "EIdSocksRequestIdentFailed", RSSocksRequestIdentFailed,
-      "Request rejected because the client program and identd report different user-ids.");
-  ExpectKind<EIdSocksUnknownError, EIdSocksError>("EIdSocksUnknownError", RSSocksUnknownError,
-                                                  "Unknown socks error.");
-  ExpectKind<EIdSocksServerRespondError, EIdSocksError>(
-      "EIdSocksServerRespondError", RSSocksServerRespondError, "Socks server did not respond.");
-  ExpectKind<EIdSocksAuthMethodError, EIdSocksError>("EIdSocksAuthMethodError", RSSocksAuthMethodError,
-                                                     "Invalid socks authentication method.");
-  ExpectKind<EIdSocksAuthError, EIdSocksError>("EIdSocksAuthError", RSSocksAuthError,
-                                               "Authentication error to socks server.");
-  ExpectKind<EIdSocksServerGeneralError, EIdSocksError>(
-      "EIdSocksServerGeneralError", RSSocksServerGeneralError, "General SOCKS server failure.");
-  ExpectKind<EIdSocksServerPermissionError, EIdSocksError>(
-      "EIdSocksServerPermissionError", RSSocksServerPermissionError, "Connection not allowed by ruleset.");
-  ExpectKind<EIdSocksServerNetUnreachableError, EIdSocksError>(
-      "EIdSocksServerNetUnreachableError", RSSocksServerNetUnreachableError, "Network unreachable.");
-  ExpectKind<EIdSocksServerHostUnreachableError, EIdSocksError>(
-      "EIdSocksServerHostUnreachableError", RSSocksServerHostUnreachableError, "Host unreachable.");
-  ExpectKind<EIdSocksServerConnectionRefusedError, EIdSocksError>(
-      "EIdSocksServerConnectionRefusedError", RSSocksServerConnectionRefusedError, "Connection refused.");
-  ExpectKind<EIdSocksServerTTLExpiredError, EIdSocksError>("EIdSocksServerTTLExpiredError",
-                                                           RSSocksServerTTLExpiredError, "TTL expired.");
-  ExpectKind<EIdSocksServerCommandError, EIdSocksError>("EIdSocksServerCommandError",
-                                                        RSSocksServerCommandError, "Command not supported.");
-  ExpectKind<EIdSocksServerAddressError, EIdSocksError>("EIdSocksServerAddressError",
-                                                        RSSocksServerAddressError, "");
+  EXPECT_KIND(EIdSocksRequestFailed, EIdSocksError, RSSocksRequestFailed, "Request rejected or failed.");
+  EXPECT_KIND(EIdSocksRequestServerFailed, EIdSocksError, RSSocksRequestServerFailed,
+              "Request rejected because SOCKS server cannot connect.");
+  EXPECT_KIND(EIdSocksRequestIdentFailed, EIdSocksError, RSSocksRequestIdentFailed,
+              "Request rejected because the client program and identd report different user-ids.");
+  EXPECT_KIND(EIdSocksUnknownError, EIdSocksError, RSSocksUnknownError, "Unknown socks error.");
+  EXPECT_KIND(EIdSocksServerRespondError, EIdSocksError, RSSocksServerRespondError,
+              "Socks server did not respond.");
+  EXPECT_KIND(EIdSocksAuthMethodError, EIdSocksError, RSSocksAuthMethodError,
+              "Invalid socks authentication method.");
+  EXPECT_KIND(EIdSocksAuthError, EIdSocksError, RSSocksAuthError, "Authentication error to socks server.");
+  EXPECT_KIND(EIdSocksServerGeneralError, EIdSocksError, RSSocksServerGeneralError,
+              "General SOCKS server failure.");
+  EXPECT_KIND(EIdSocksServerPermissionError, EIdSocksError, RSSocksServerPermissionError,
+              "Connection not allowed by ruleset.");
+  EXPECT_KIND(EIdSocksServerNetUnreachableError, EIdSocksError, RSSocksServerNetUnreachableError,
+              "Network unreachable.");
+  EXPECT_KIND(EIdSocksServerHostUnreachableError, EIdSocksError, RSSocksServerHostUnreachableError,
+              "Host unreachable.");
+  EXPECT_KIND(EIdSocksServerConnectionRefusedError, EIdSocksError, RSSocksServerConnectionRefusedError,
+              "Connection refused.");
+  EXPECT_KIND(EIdSocksServerTTLExpiredError, EIdSocksError, RSSocksServerTTLExpiredError, "TTL expired.");
+  EXPECT_KIND(EIdSocksServerCommandError, EIdSocksError, RSSocksServerCommandError, "Command not supported.");
+  EXPECT_KIND(EIdSocksServerAddressError, EIdSocksError, RSSocksServerAddressError, "");
 }
 
 TEST(ErrorKinds, CodedKindsKeepTheirNumberAndClass) {

@@ -67,12 +67,15 @@ TEST(UncaughtError, FailuresOfTheCppRuntimeBecomeRuntimeKinds) {
   ExpectReport("other", "Exception", ".\n\n");
 }
 
-TEST(UncaughtError, TheAddressIsTheSameInEveryRun) {
+TEST(UncaughtError, TheAddressIsTheRaiseSiteAndTheSameInEveryRun) {
   const std::string first = Split(RunRaise({"timeout"}).Stderr).Address;
   EXPECT_TRUE(IsAddress(first));
-  EXPECT_EQ(Split(RunRaise({"timeout"}).Stderr).Address, first);
-  // A different raise site shows a different address.
   EXPECT_NE(Split(RunRaise({"closed"}).Stderr).Address, first);
+  // An offset in the module does not move with address randomisation; a 32-bit build prints the
+  // address itself, which does.
+  if constexpr (sizeof(void*) == 8) {
+    EXPECT_EQ(Split(RunRaise({"timeout"}).Stderr).Address, first);
+  }
 }
 
 TEST(UncaughtError, ALongReportIsCutTo1023Characters) {
