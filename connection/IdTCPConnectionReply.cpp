@@ -57,6 +57,8 @@ void TIdTCPConnection::RaiseReplyError() {
   Raise(EIdProtocolReplyError::CreateWithCode(FLastReply.NumericCode(), ReplyMessage(FLastReply)));
 }
 
-void TIdTCPConnection::RaiseReplyError(ExceptClass AKind) { AKind.Raise(ReplyMessage(FLastReply)); }
+void TIdTCPConnection::RaiseReplyError(ExceptClass AKind) {
+  AKind.Raise(ReplyMessage(FLastReply));
+}
 
 }  // namespace qor

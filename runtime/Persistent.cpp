@@ -6,9 +6,13 @@
 
 namespace qor {
 
-void TPersistent::Assign(const TPersistent& ASource) { ASource.AssignTo(*this); }
+void TPersistent::Assign(const TPersistent& ASource) {
+  ASource.AssignTo(*this);
+}
 
-void TPersistent::AssignTo(TPersistent& ADest) const { ADest.AssignError(*this); }
+void TPersistent::AssignTo(TPersistent& ADest) const {
+  ADest.AssignError(*this);
+}
 
 void TPersistent::AssignError(const TPersistent& ASource) const {
   Raise(EConvertError(Format(RSAssignError, {std::string(ASource.ClassName()), std::string(ClassName())})));

@@ -47,11 +47,14 @@ constexpr std::array<TSocksFailure, 8> Socks5Failures{{
 // Raises the failure for result code ACode, where AFailures holds the codes from AFirst on.
 [[noreturn]] void RaiseSocksFailure(uint8_t ACode, uint8_t AFirst, std::span<const TSocksFailure> AFailures) {
   const size_t index = static_cast<size_t>(ACode - AFirst);
-  const TSocksFailure& failure = ACode >= AFirst && index < AFailures.size() ? AFailures[index] : SocksUnknown;
+  const TSocksFailure& failure =
+      ACode >= AFirst && index < AFailures.size() ? AFailures[index] : SocksUnknown;
   failure.Kind.Raise(failure.Message);
 }
 
-[[noreturn]] void RaiseNoResponse() { Raise(EIdSocksServerRespondError(RSSocksServerRespondError)); }
+[[noreturn]] void RaiseNoResponse() {
+  Raise(EIdSocksServerRespondError(RSSocksServerRespondError));
+}
 
 // Refuses, before anything is sent, a text that its length byte cannot describe.
 void CheckTextLength(const std::string& AText) {
@@ -59,7 +62,9 @@ void CheckTextLength(const std::string& AText) {
 }
 
 // A text preceded by its length in one byte (checked before).
-std::string WithLength(const std::string& AText) { return static_cast<char>(AText.size()) + AText; }
+std::string WithLength(const std::string& AText) {
+  return static_cast<char>(AText.size()) + AText;
+}
 
 // A port in network order, as the requests carry it.
 std::string PortBytes(int32_t APort) {
@@ -77,7 +82,8 @@ class TProxyLink {
   // Sends every byte of ARequest; a failed send raises the socket's error.
   void Send(const std::string& ARequest) {
     for (size_t sent = 0; sent < ARequest.size();) {
-      const int32_t n = FHandler->SendBuffer(ARequest.data() + sent, static_cast<int32_t>(ARequest.size() - sent));
+      const int32_t n =
+          FHandler->SendBuffer(ARequest.data() + sent, static_cast<int32_t>(ARequest.size() - sent));
       if (n <= 0) {
         CurrentStack->CheckSocketResult(n);  // raises for -1
         RaiseNoResponse();
@@ -90,7 +96,8 @@ class TProxyLink {
   // that closes or a receive that fails before the count is complete is a proxy that did not respond.
   void Receive(void* ABuffer, size_t ACount) {
     for (size_t got = 0; got < ACount;) {
-      const int32_t n = FHandler->ReceiveBuffer(static_cast<char*>(ABuffer) + got, static_cast<int32_t>(ACount - got));
+      const int32_t n =
+          FHandler->ReceiveBuffer(static_cast<char*>(ABuffer) + got, static_cast<int32_t>(ACount - got));
       if (n <= 0) RaiseNoResponse();
       got += static_cast<size_t>(n);
     }
@@ -136,7 +143,8 @@ void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
   // follows the user id), the user id and a 0 byte.
   std::string request{4, 1};
   request += PortBytes(APort);
-  const uint32_t address = CurrentStack->ParseAddressValue(byName ? "0.0.0.1" : CurrentStack->HostToAddress(AHost));
+  const uint32_t address =
+      CurrentStack->ParseAddressValue(byName ? "0.0.0.1" : CurrentStack->HostToAddress(AHost));
   request.append(reinterpret_cast<const char*>(&address), sizeof address);
   request += FUsername.substr(0, IdSocksMaxText);
   request += '\0';

@@ -20,7 +20,10 @@ using test::ServerScript;
 constexpr int32_t DestinationPort = 0x1234;
 const std::string PortBytes = "\x12\x34";
 const std::string Socks4Granted = "\x00\x5a\x12\x34\x7f\x00\x00\x01"s;
-const std::string Socks5Connect127 = "\x05\x01\x00\x03\x09" "127.0.0.1"s + PortBytes;
+const std::string Socks5Connect127 =
+    "\x05\x01\x00\x03\x09"
+    "127.0.0.1"s +
+    PortBytes;
 
 // A SOCKS 5 connect reply with result ACode, address type AType and address bytes AAddress.
 std::string Socks5Reply(char ACode, char AType = 1, const std::string& AAddress = "\x7f\0\0\1"s) {
@@ -69,7 +72,12 @@ ServerScript Answer(size_t ARequestSize, const std::string& AReply) {
 }
 
 ServerScript Socks5NoAuth(const std::string& AConnectReply, size_t AConnectSize = Socks5Connect127.size()) {
-  return ServerScript().WaitForCount(3).Send("\x05\x00"s).WaitForCount(AConnectSize).Send(AConnectReply + "D").Close();
+  return ServerScript()
+      .WaitForCount(3)
+      .Send("\x05\x00"s)
+      .WaitForCount(AConnectSize)
+      .Send(AConnectReply + "D")
+      .Close();
 }
 
 TEST(SocksNegotiation, Socks4SendsAddressAndUserIdCutTo255Bytes) {
@@ -96,8 +104,9 @@ TEST(SocksNegotiation, Socks4ResultCodes) {
   const std::pair<char, std::string> cases[] = {
       {91, "EIdSocksRequestFailed: Request rejected or failed."},
       {92, "EIdSocksRequestServerFailed: Request rejected because SOCKS server cannot connect."},
-      {93, "EIdSocksRequestIdentFailed: Request rejected because the client program and identd report "
-           "different user-ids."},
+      {93,
+       "EIdSocksRequestIdentFailed: Request rejected because the client program and identd report "
+       "different user-ids."},
       {0, "EIdSocksUnknownError: Unknown socks error."},
       {89, "EIdSocksUnknownError: Unknown socks error."},
       {'\xff', "EIdSocksUnknownError: Unknown socks error."},
@@ -135,7 +144,11 @@ TEST(SocksNegotiation, Socks5WithUserNameAndPassword) {
   proxied.Handler.SocksInfo()->SetPassword("secret");
   EXPECT_EQ(proxied.Connect(), "");
   EXPECT_EQ(proxied.NextByte(), 'D');
-  EXPECT_EQ(proxied.Received(), "\x05\x01\x02\x01\x03" "bob\x06" "secret"s + Socks5Connect127);
+  EXPECT_EQ(proxied.Received(),
+            "\x05\x01\x02\x01\x03"
+            "bob\x06"
+            "secret"s +
+                Socks5Connect127);
 }
 
 TEST(SocksNegotiation, Socks5RefusedMethodOrPassword) {
@@ -212,10 +225,16 @@ TEST(SocksNegotiation, ProxyClosingInsideAReplyDidNotRespond) {
   EXPECT_EQ(socks4.Connect(), noResponse);
   Proxied method(ServerScript().WaitForCount(3).Send("\x05"s).Close());
   EXPECT_EQ(method.Connect(), noResponse);
-  Proxied head(ServerScript().WaitForCount(3).Send("\x05\x00"s).WaitForCount(16).Send("\x05\x00\x00"s).Close());
+  Proxied head(
+      ServerScript().WaitForCount(3).Send("\x05\x00"s).WaitForCount(16).Send("\x05\x00\x00"s).Close());
   EXPECT_EQ(head.Connect(), noResponse);
-  Proxied rest(ServerScript().WaitForCount(3).Send("\x05\x00"s).WaitForCount(16).Send("\x05\x00\x00\x03\x0a"
-                                                                                        "abc"s).Close());
+  Proxied rest(ServerScript()
+                   .WaitForCount(3)
+                   .Send("\x05\x00"s)
+                   .WaitForCount(16)
+                   .Send("\x05\x00\x00\x03\x0a"
+                         "abc"s)
+                   .Close());
   EXPECT_EQ(rest.Connect(), noResponse);
 }
 

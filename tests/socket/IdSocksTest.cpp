@@ -6,7 +6,6 @@
 #include "errors/IdException.hpp"
 #include "socket/IdIOHandlerSocket.hpp"
 #include "socket/IdSocks.hpp"
-#include "support/LoopbackServer.hpp"
 
 namespace qor {
 namespace {

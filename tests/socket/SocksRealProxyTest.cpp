@@ -38,7 +38,8 @@ std::string ReceiveText(TIdIOHandlerSocket& AHandler, size_t ALength) {
   std::string text;
   char buffer[64];
   while (text.size() < ALength && AHandler.WaitReadable(5000)) {
-    const int32_t n = AHandler.ReceiveBuffer(buffer, static_cast<int32_t>(std::min(sizeof buffer, ALength - text.size())));
+    const int32_t n =
+        AHandler.ReceiveBuffer(buffer, static_cast<int32_t>(std::min(sizeof buffer, ALength - text.size())));
     if (n <= 0) break;
     text.append(buffer, static_cast<size_t>(n));
   }

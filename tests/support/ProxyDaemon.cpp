@@ -1,7 +1,6 @@
 #include "support/ProxyDaemon.hpp"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -9,8 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#include <system_error>
 
+#include "support/Posix.hpp"
 #include "support/UniqueFd.hpp"
 
 namespace qor::test {
@@ -18,14 +17,6 @@ namespace qor::test {
 using namespace std::chrono_literals;
 
 namespace {
-
-sockaddr_in LoopbackAddress(uint16_t APort) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(APort);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
 
 bool Accepts(uint16_t APort) {
   const UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -42,7 +33,7 @@ bool InCI() {
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "qor-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  if (::mkdtemp(pattern.data()) == nullptr) ThrowSystemError("mkdtemp");
   FPath = pattern;
 }
 
@@ -63,14 +54,13 @@ uint16_t FreeLoopbackPort() {
   socklen_t length = sizeof address;
   if (::bind(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw std::system_error(errno, std::generic_category(), "bind to a free port");
+    ThrowSystemError("bind to a free port");
   }
   return ntohs(address.sin_port);
 }
 
 ProxyDaemon::ProxyDaemon(const std::string& APath, const std::vector<std::string>& AArgs, uint16_t APort)
-    : FChild(std::make_unique<ChildProcess>(APath, AArgs, ProcessOptions{.TimeLimit = 10min})),
-      FPort(APort) {
+    : FChild(std::make_unique<ChildProcess>(APath, AArgs, ProcessOptions{.TimeLimit = 10min})), FPort(APort) {
   // Nothing tells when a daemon starts to listen, so its port is tried until it answers; waiting for
   // the daemon's end between the tries notices at once a daemon that gave up.
   const auto deadline = std::chrono::steady_clock::now() + 10s;

@@ -15,12 +15,12 @@ bool InCI();
 
 // Skips the test when the program at APath is missing; under CI, where ./test.sh has installed every
 // program the tests use, a missing one fails the test instead.
-#define QOR_REQUIRE_PROGRAM(APath)                                                                 \
-  do {                                                                                             \
-    if (!std::filesystem::exists(APath)) {                                                         \
-      if (::qor::test::InCI()) FAIL() << (APath) << " is missing";                                 \
-      GTEST_SKIP() << (APath) << " is not installed (./test.sh installs it)";                      \
-    }                                                                                              \
+#define QOR_REQUIRE_PROGRAM(APath)                                            \
+  do {                                                                        \
+    if (!std::filesystem::exists(APath)) {                                    \
+      if (::qor::test::InCI()) FAIL() << (APath) << " is missing";            \
+      GTEST_SKIP() << (APath) << " is not installed (./test.sh installs it)"; \
+    }                                                                         \
   } while (0)
 
 // A fresh folder under the system's temporary folder, removed with its contents when it goes.

@@ -27,8 +27,8 @@ std::string CurrentUser() {
 MicroSocksProxy::MicroSocksProxy(const std::string& AUsername, const std::string& APassword) {
   const uint16_t port = FreeLoopbackPort();
   FDaemon.emplace(MicroSocksPath,
-                  std::vector<std::string>{"-i", "127.0.0.1", "-p", std::to_string(port), "-u", AUsername, "-P",
-                                           APassword},
+                  std::vector<std::string>{"-i", "127.0.0.1", "-p", std::to_string(port), "-u", AUsername,
+                                           "-P", APassword},
                   port);
 }
 
@@ -57,9 +57,9 @@ SshSocksProxy::SshSocksProxy() {
 
   const uint16_t sshdPort = FreeLoopbackPort();
   // StrictModes is off: the keys lie in a temporary folder that its checks would refuse.
-  const std::string config = FFolder.WriteFile("sshd_config", "ListenAddress 127.0.0.1\nPort " +
-                                                                  std::to_string(sshdPort) + "\nHostKey " + folder +
-                                                                  "/host_key\nAuthorizedKeysFile " + folder + R"(/authorized_keys
+  const std::string config = FFolder.WriteFile(
+      "sshd_config", "ListenAddress 127.0.0.1\nPort " + std::to_string(sshdPort) + "\nHostKey " + folder +
+                         "/host_key\nAuthorizedKeysFile " + folder + R"(/authorized_keys
 StrictModes no
 PidFile none
 UsePAM no
@@ -74,12 +74,32 @@ AllowTcpForwarding yes
 
   const uint16_t socksPort = FreeLoopbackPort();
   FClient.emplace(SshPath,
-                  std::vector<std::string>{"-N", "-n", "-F", "/dev/null", "-i", folder + "/user_key", "-p",
-                                           std::to_string(sshdPort), "-D", "127.0.0.1:" + std::to_string(socksPort),
-                                           "-o", "BatchMode=yes", "-o", "IdentitiesOnly=yes", "-o",
-                                           "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null", "-o",
-                                           "GlobalKnownHostsFile=/dev/null", "-o", "CheckHostIP=no", "-o",
-                                           "ExitOnForwardFailure=yes", "-o", "LogLevel=ERROR",
+                  std::vector<std::string>{"-N",
+                                           "-n",
+                                           "-F",
+                                           "/dev/null",
+                                           "-i",
+                                           folder + "/user_key",
+                                           "-p",
+                                           std::to_string(sshdPort),
+                                           "-D",
+                                           "127.0.0.1:" + std::to_string(socksPort),
+                                           "-o",
+                                           "BatchMode=yes",
+                                           "-o",
+                                           "IdentitiesOnly=yes",
+                                           "-o",
+                                           "StrictHostKeyChecking=no",
+                                           "-o",
+                                           "UserKnownHostsFile=/dev/null",
+                                           "-o",
+                                           "GlobalKnownHostsFile=/dev/null",
+                                           "-o",
+                                           "CheckHostIP=no",
+                                           "-o",
+                                           "ExitOnForwardFailure=yes",
+                                           "-o",
+                                           "LogLevel=ERROR",
                                            CurrentUser() + "@127.0.0.1"},
                   socksPort);
 }
