@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 source scripts/packages.sh
 
 presets=("${@:-default}")
-packages=("${QOR_BUILD_PACKAGES[@]}")
+packages=("${QOR_BUILD_PACKAGES[@]}" "${QOR_TEST_PACKAGES[@]}")
 for preset in "${presets[@]}"; do
   [[ $preset == m32 ]] && packages+=(g++-multilib)
 done

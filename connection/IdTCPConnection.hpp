@@ -2,11 +2,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "connection/IdBaseComponent.hpp"
 #include "connection/IdBuffers.hpp"
 #include "connection/IdComponent.hpp"
 #include "connection/IdGlobal.hpp"
+#include "connection/IdRFCReply.hpp"
+#include "runtime/Exception.hpp"
 #include "runtime/MemoryStream.hpp"
 #include "socket/IdIOHandler.hpp"
 #include "socket/IdIntercept.hpp"
@@ -19,6 +22,9 @@ enum TIdMaxLineAction : uint8_t { maException, maSplit };
 inline constexpr int32_t IdMaxLineLengthDefault = 16384;
 inline constexpr int32_t IdRecvBufferSizeDefault = 32768;
 inline constexpr int32_t IdSendBufferSizeDefault = 32768;
+
+// Reply codes that a numeric reply may carry; an empty list allows every code.
+using TIdReplyCodes = std::vector<int16_t>;
 
 // A TCP connection over an I/O handler: it buffers what it receives, reads lines with time-outs and a
 // length limit, writes text, numbers and streams, and notices a close by the peer. An intercept, when
@@ -44,6 +50,8 @@ class TIdTCPConnection : public TIdComponent {
   virtual void CheckClosed(bool ARaiseIfClosed, bool AIgnoreBuffered);
   // Notices a close by the peer: a receive that waits at most 1 ms and keeps what arrives.
   virtual void PollForClose(bool ARaiseIfClosed);
+  // ACode when AAllowed is empty or holds it; otherwise RaiseReplyError.
+  virtual int16_t CheckReplyCode(int16_t ACode, const TIdReplyCodes& AAllowed);
   // True when an I/O handler is attached and its transport is open, after completing a marked close.
   virtual bool Connected();
   // Full close, always performed: hsDisconnecting, DropSocket, free an owned handler,
@@ -51,6 +59,12 @@ class TIdTCPConnection : public TIdComponent {
   virtual void Disconnect();
   // Closes the socket without notifications (the intercept is told first) and sets ClosedMark.
   virtual void DropSocket();
+  // Reads one numeric reply into LastReply and returns its code, checked against AAllowed.
+  virtual int16_t ReadReply(const TIdReplyCodes& AAllowed);
+  // Raises EIdProtocolReplyError with LastReply's code and text (each line followed by LF).
+  [[noreturn]] virtual void RaiseReplyError();
+  // Raises an error of AKind with LastReply's text.
+  [[noreturn]] virtual void RaiseReplyError(ExceptClass AKind);
   // One receive of at most RecvBufferSize bytes into the input buffer, after waiting up to ATimeout ms
   // (-1: ReadTimeout, or no limit when that is 0; -2: no limit). Returns the bytes added, 0 when the
   // peer has closed (or, without ARaiseIfClosed, when not connected), -1 on a time-out without
@@ -62,6 +76,8 @@ class TIdTCPConnection : public TIdComponent {
   // partial line buffered.
   virtual std::string ReadLn(const std::string& ATerminator = "\n", int32_t ATimeout = IdTimeoutDefault,
                              int32_t AMaxLineLength = -1);
+  // Sends ACommand as a line, then ReadReply(AAllowed).
+  virtual int16_t SendCommand(const std::string& ACommand, const TIdReplyCodes& AAllowed);
   // Sends the bytes of AOut; nothing at all for an empty text.
   virtual void Write(const std::string& AOut);
   // Sends AOut followed by CR LF, in one WriteBytes.
@@ -77,6 +93,9 @@ class TIdTCPConnection : public TIdComponent {
   std::string ReadLnNonBlank(int32_t AMaxAttempts);
   // One receive when connected, then everything buffered.
   std::string ReadAvailable();
+  // Reads the lines of one numeric reply into LastReply: non-blank lines, trimmed, until the line
+  // that starts with the first line's code and a space when that one announced more with a hyphen.
+  void ReadReplyLines();
   // Sends ACount bytes, handing the whole remainder to the I/O handler in each pass.
   void WriteBytes(const void* AData, int32_t ACount);
   // Sends the four bytes of AValue, most significant first when AToNetworkOrder.
@@ -92,6 +111,7 @@ class TIdTCPConnection : public TIdComponent {
   // Received bytes not yet consumed. Take from it only through TakeString or Discard, which tell this
   // connection; only ResetForConnect empties it otherwise.
   TIdManagedBuffer& InBuffer() noexcept { return FInBuffer; }
+  TIdRFCReply& LastReply() noexcept { return FLastReply; }
   TIdConnectionIntercept* Intercept() const noexcept { return FIntercept; }
   void SetIntercept(TIdConnectionIntercept* AValue);
   TIdIOHandler* IOHandler() const noexcept { return FIOHandler; }
@@ -133,6 +153,7 @@ class TIdTCPConnection : public TIdComponent {
   TIdManagedBuffer FInBuffer;
   TIdConnectionIntercept* FIntercept = nullptr;
   TIdIOHandler* FIOHandler = nullptr;
+  TIdRFCReply FLastReply;
   TIdMaxLineAction FMaxLineAction = maException;
   int32_t FMaxLineLength = IdMaxLineLengthDefault;
   bool FLineReadEmpty = false;

@@ -59,6 +59,7 @@ QOR_ERROR_KIND(EIdSocksServerConnectionRefusedError, EIdSocksError);
 QOR_ERROR_KIND(EIdSocksServerTTLExpiredError, EIdSocksError);
 QOR_ERROR_KIND(EIdSocksServerCommandError, EIdSocksError);
 QOR_ERROR_KIND(EIdSocksServerAddressError, EIdSocksError);
+QOR_ERROR_KIND(EIdSocksTextTooLong, EIdSocksError);  // a text longer than its one-byte length field
 
 QOR_ERROR_KIND(EIdInvalidSocket, EIdException);
 QOR_ERROR_KIND(EIdSetSizeExceeded, EIdException);

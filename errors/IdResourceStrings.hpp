@@ -3,6 +3,9 @@
 // Every message text of the network layer, stored once.
 namespace qor {
 
+// Runtime: copying an object into one of a class that cannot take it
+inline constexpr char RSAssignError[] = "Cannot assign a %s to a %s";
+
 // Component base
 inline constexpr char RSOnlyOneAntiFreeze[] = "Only one TIdAntiFreeze can exist per application.";
 
@@ -100,7 +103,6 @@ inline constexpr char RSSocksServerConnectionRefusedError[] = "Connection refuse
 inline constexpr char RSSocksServerTTLExpiredError[] = "TTL expired.";
 inline constexpr char RSSocksServerCommandError[] = "Command not supported.";
 inline constexpr char RSSocksServerAddressError[] = "";
-// Until the proxy dialogues exist, a proxy version is refused with this text.
-inline constexpr char RSSocksVersionNotSupported[] = "SOCKS version not supported yet.";
+inline constexpr char RSSocksTextTooLong[] = "Text too long for a socks request.";
 
 }  // namespace qor

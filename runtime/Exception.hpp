@@ -41,3 +41,30 @@ template <class E>
     using Parent::Parent;                                                       \
     const char* ClassName() const noexcept override { return #Name; }         \
   }
+
+namespace qor {
+
+// An error kind as a value, for code that is told which kind to raise: ExceptClass::Of<EKind>().
+class ExceptClass {
+ public:
+  template <class E>
+  static constexpr ExceptClass Of() noexcept {
+    return ExceptClass(&RaiseKind<E>);
+  }
+  // Raises a new error of this kind with AMessage.
+  [[noreturn]] void Raise(std::string AMessage) const {
+    FRaise(std::move(AMessage));
+    __builtin_unreachable();  // every FRaise is a RaiseKind, which always raises
+  }
+
+ private:
+  using TRaise = void (*)(std::string);
+  constexpr explicit ExceptClass(TRaise ARaise) noexcept : FRaise(ARaise) {}
+  template <class E>
+  static void RaiseKind(std::string AMessage) {
+    qor::Raise(E(std::move(AMessage)));
+  }
+  TRaise FRaise;
+};
+
+}  // namespace qor

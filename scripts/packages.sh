@@ -17,3 +17,5 @@ ensure_packages() {
 
 # What building the project and its tests needs.
 QOR_BUILD_PACKAGES=(cmake g++ googletest libgtest-dev libgmock-dev)
+# The real SOCKS proxies that the tests start on loopback.
+QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client)

@@ -1,19 +1,8 @@
 #include "socket/IdSocks.hpp"
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
 #include "socket/IdIOHandlerSocket.hpp"
 
 namespace qor {
-
-namespace {
-
-// The proxy dialogues are not written yet; a proxy version is refused rather than left unspoken.
-[[noreturn]] void RaiseVersionNotSupported() {
-  Raise(EIdSocksError(RSSocksVersionNotSupported));
-}
-
-}  // namespace
 
 TIdSocksInfo::TIdSocksInfo(TComponent* AOwner) : TIdComponent(AOwner) {}
 
@@ -38,14 +27,6 @@ void TIdSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort) {
     case svNoSocks:
       break;
   }
-}
-
-void TIdSocksInfo::NegotiateSocks4(const std::string& /*AHost*/, int32_t /*APort*/) {
-  RaiseVersionNotSupported();
-}
-
-void TIdSocksInfo::NegotiateSocks5(const std::string& /*AHost*/, int32_t /*APort*/) {
-  RaiseVersionNotSupported();
 }
 
 void TIdSocksInfo::Notification(TComponent* AComponent, TOperation AOperation) {

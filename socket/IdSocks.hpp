@@ -47,7 +47,9 @@ class TIdSocksInfo : public TIdComponent {
   void Notification(TComponent* AComponent, TOperation AOperation) override;
 
  private:
+  // The SOCKS 4 or 4A dialogue (by Version); the user id is cut to 255 bytes.
   void NegotiateSocks4(const std::string& AHost, int32_t APort);
+  // The SOCKS 5 dialogue, with user name and password when Authentication asks for them.
   void NegotiateSocks5(const std::string& AHost, int32_t APort);
 
   TSocksAuthentication FAuthentication = saNoAuthentication;

@@ -6,7 +6,6 @@
 #include "errors/IdException.hpp"
 #include "socket/IdIOHandlerSocket.hpp"
 #include "socket/IdSocks.hpp"
-#include "support/LoopbackServer.hpp"
 
 namespace qor {
 namespace {
@@ -41,19 +40,6 @@ TEST(SocksInfo, HandlerCopiesUnownedSettingsAndRefersToOwnedOnes) {
   handler->SetSocksInfo(outliving);
   handler.reset();  // the settings forget the removed handler
   EXPECT_EQ(outliving->Handler(), nullptr);
-}
-
-TEST(SocksInfo, ProxyVersionConnectsToProxyThenIsRefused) {
-  const test::LoopbackServer proxy;
-  TIdIOHandlerSocket handler(nullptr);
-  handler.SocksInfo()->SetVersion(svSocks5);
-  handler.SocksInfo()->SetHost("127.0.0.1");
-  handler.SocksInfo()->SetPort(proxy.Port());
-  handler.Open();
-  EXPECT_EQ(transport_test::MessageOf<EIdSocksError>(
-                [&] { handler.ConnectTo("target.invalid", 80, "", 0, 0, 0, 1000); }),
-            "SOCKS version not supported yet.");
-  EXPECT_TRUE(proxy.WaitForConnections(1, std::chrono::seconds(5)));  // the TCP connect went to the proxy
 }
 
 }  // namespace

@@ -281,6 +281,11 @@ ProcessResult ChildProcess::Wait() {
   return FResult;
 }
 
+bool ChildProcess::WaitForEnd(milliseconds ATimeout) {
+  std::unique_lock lock(FLock);
+  return FChanged.wait_for(lock, ATimeout, [&] { return FDone; });
+}
+
 ProcessResult RunProcess(const std::string& APath, const std::vector<std::string>& AArgs,
                          std::string_view AInput, ProcessOptions AOptions) {
   const bool closed = AOptions.CloseStdin;

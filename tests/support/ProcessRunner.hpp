@@ -76,6 +76,8 @@ class ChildProcess {
 
   // Waits until the child has ended (killing it at the time limit) and its output is collected.
   ProcessResult Wait();
+  // Waits at most ATimeout for the same; false when the child is still running (or writing) then.
+  bool WaitForEnd(std::chrono::milliseconds ATimeout);
 
  private:
   bool PumpOnce(UniqueFd& AStdin, UniqueFd& AStdout, UniqueFd& AStderr);

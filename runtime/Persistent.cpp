@@ -1,0 +1,21 @@
+#include "runtime/Persistent.hpp"
+
+#include "errors/IdResourceStrings.hpp"
+#include "runtime/Format.hpp"
+#include "runtime/RuntimeErrors.hpp"
+
+namespace qor {
+
+void TPersistent::Assign(const TPersistent& ASource) {
+  ASource.AssignTo(*this);
+}
+
+void TPersistent::AssignTo(TPersistent& ADest) const {
+  ADest.AssignError(*this);
+}
+
+void TPersistent::AssignError(const TPersistent& ASource) const {
+  Raise(EConvertError(Format(RSAssignError, {std::string(ASource.ClassName()), std::string(ClassName())})));
+}
+
+}  // namespace qor

@@ -1,0 +1,194 @@
+// The client side of the SOCKS 4, 4A and 5 dialogues, run over the I/O handler's connected socket
+// right after its TCP connect to the proxy.
+
+#include <array>
+#include <span>
+#include <string>
+
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+#include "socket/IdIOHandlerSocket.hpp"
+#include "socket/IdSocks.hpp"
+#include "socket/IdStack.hpp"
+
+namespace qor {
+
+namespace {
+
+// The longest text a one-byte length field (or a SOCKS 4 user id) can carry.
+constexpr size_t IdSocksMaxText = 255;
+
+struct TSocksFailure {
+  ExceptClass Kind;
+  const char* Message;
+};
+
+constexpr TSocksFailure SocksUnknown{ExceptClass::Of<EIdSocksUnknownError>(), RSSocksUnknownError};
+
+// SOCKS 4 result codes 91 to 93 (90 is success).
+constexpr std::array<TSocksFailure, 3> Socks4Failures{{
+    {ExceptClass::Of<EIdSocksRequestFailed>(), RSSocksRequestFailed},
+    {ExceptClass::Of<EIdSocksRequestServerFailed>(), RSSocksRequestServerFailed},
+    {ExceptClass::Of<EIdSocksRequestIdentFailed>(), RSSocksRequestIdentFailed},
+}};
+
+// SOCKS 5 result codes 1 to 8 (0 is success).
+constexpr std::array<TSocksFailure, 8> Socks5Failures{{
+    {ExceptClass::Of<EIdSocksServerGeneralError>(), RSSocksServerGeneralError},
+    {ExceptClass::Of<EIdSocksServerPermissionError>(), RSSocksServerPermissionError},
+    {ExceptClass::Of<EIdSocksServerNetUnreachableError>(), RSSocksServerNetUnreachableError},
+    {ExceptClass::Of<EIdSocksServerHostUnreachableError>(), RSSocksServerHostUnreachableError},
+    {ExceptClass::Of<EIdSocksServerConnectionRefusedError>(), RSSocksServerConnectionRefusedError},
+    {ExceptClass::Of<EIdSocksServerTTLExpiredError>(), RSSocksServerTTLExpiredError},
+    {ExceptClass::Of<EIdSocksServerCommandError>(), RSSocksServerCommandError},
+    {ExceptClass::Of<EIdSocksServerAddressError>(), RSSocksServerAddressError},
+}};
+
+// Raises the failure for result code ACode, where AFailures holds the codes from AFirst on.
+[[noreturn]] void RaiseSocksFailure(uint8_t ACode, uint8_t AFirst, std::span<const TSocksFailure> AFailures) {
+  const size_t index = static_cast<size_t>(ACode - AFirst);
+  const TSocksFailure& failure =
+      ACode >= AFirst && index < AFailures.size() ? AFailures[index] : SocksUnknown;
+  failure.Kind.Raise(failure.Message);
+}
+
+[[noreturn]] void RaiseNoResponse() {
+  Raise(EIdSocksServerRespondError(RSSocksServerRespondError));
+}
+
+// Refuses, before anything is sent, a text that its length byte cannot describe.
+void CheckTextLength(const std::string& AText) {
+  if (AText.size() > IdSocksMaxText) Raise(EIdSocksTextTooLong(RSSocksTextTooLong));
+}
+
+// A text preceded by its length in one byte (checked before).
+std::string WithLength(const std::string& AText) {
+  return static_cast<char>(AText.size()) + AText;
+}
+
+// A port in network order, as the requests carry it.
+std::string PortBytes(int32_t APort) {
+  const uint16_t port = CurrentStack->HostToNetShort(static_cast<uint16_t>(APort));
+  return std::string(reinterpret_cast<const char*>(&port), sizeof port);
+}
+
+// The handler's socket as the dialogues use it: whole requests out, whole replies in.
+class TProxyLink {
+ public:
+  explicit TProxyLink(TIdIOHandlerSocket* AHandler) : FHandler(AHandler) {
+    if (AHandler == nullptr) Raise(EIdClosedSocket(RSClosedSocket));
+  }
+
+  // Sends every byte of ARequest; a failed send raises the socket's error.
+  void Send(const std::string& ARequest) {
+    for (size_t sent = 0; sent < ARequest.size();) {
+      const int32_t n =
+          FHandler->SendBuffer(ARequest.data() + sent, static_cast<int32_t>(ARequest.size() - sent));
+      if (n <= 0) {
+        CurrentStack->CheckSocketResult(n);  // raises for -1
+        RaiseNoResponse();
+      }
+      sent += static_cast<size_t>(n);
+    }
+  }
+
+  // Receives exactly ACount bytes, and not one more: what follows belongs to the destination. A proxy
+  // that closes or a receive that fails before the count is complete is a proxy that did not respond.
+  void Receive(void* ABuffer, size_t ACount) {
+    for (size_t got = 0; got < ACount;) {
+      const int32_t n =
+          FHandler->ReceiveBuffer(static_cast<char*>(ABuffer) + got, static_cast<int32_t>(ACount - got));
+      if (n <= 0) RaiseNoResponse();
+      got += static_cast<size_t>(n);
+    }
+  }
+
+  // Receive for SOCKS 5, where any error raised while receiving reads as a proxy that did not respond.
+  void ReceiveGuarded(void* ABuffer, size_t ACount) {
+    try {
+      Receive(ABuffer, ACount);
+    } catch (const EIdSocksServerRespondError&) {
+      throw;
+    } catch (const Exception&) {
+      RaiseNoResponse();
+    }
+  }
+
+ private:
+  TIdIOHandlerSocket* FHandler;
+};
+
+// The bytes of a SOCKS 5 connect reply after its first five, by address type: the rest of an IPv4
+// address, of a name whose length was the fifth byte, or of an IPv6 address; then the port.
+size_t Socks5ReplyRest(uint8_t AAddressType, uint8_t AFifthByte) {
+  switch (AAddressType) {
+    case 1:
+      return 3 + 2;
+    case 3:
+      return AFifthByte + 2u;
+    case 4:
+      return 15 + 2;
+    default:
+      return 2;
+  }
+}
+
+}  // namespace
+
+void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
+  const bool byName = FVersion == svSocks4A;
+  if (byName) CheckTextLength(AHost);
+  TProxyLink link(FHandler);
+  // Version 4, CONNECT, the port, the address (0.0.0.1 asks the proxy to resolve the name that
+  // follows the user id), the user id and a 0 byte.
+  std::string request{4, 1};
+  request += PortBytes(APort);
+  const uint32_t address =
+      CurrentStack->ParseAddressValue(byName ? "0.0.0.1" : CurrentStack->HostToAddress(AHost));
+  request.append(reinterpret_cast<const char*>(&address), sizeof address);
+  request += FUsername.substr(0, IdSocksMaxText);
+  request += '\0';
+  if (byName) {
+    request += AHost;
+    request += '\0';
+  }
+  link.Send(request);
+
+  std::array<uint8_t, 8> reply{};
+  link.Receive(reply.data(), reply.size());
+  if (reply[1] != 90) RaiseSocksFailure(reply[1], 91, Socks4Failures);
+}
+
+void TIdSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
+  const bool withPassword = FAuthentication == saUsernamePassword;
+  if (withPassword) {
+    CheckTextLength(FUsername);
+    CheckTextLength(FPassword);
+  }
+  CheckTextLength(AHost);
+  TProxyLink link(FHandler);
+
+  // Method selection: one method offered, and the proxy must pick it.
+  const char method = withPassword ? 2 : 0;
+  link.Send({5, 1, method});
+  std::array<uint8_t, 2> answer{};
+  link.ReceiveGuarded(answer.data(), answer.size());
+  if (answer[1] != method) Raise(EIdSocksAuthMethodError(RSSocksAuthMethodError));
+
+  if (withPassword) {
+    link.Send('\1' + WithLength(FUsername) + WithLength(FPassword));
+    link.ReceiveGuarded(answer.data(), answer.size());
+    if (answer[1] != 0) Raise(EIdSocksAuthError(RSSocksAuthError));
+  }
+
+  // CONNECT by name (address type 3), also for a dotted address.
+  link.Send(std::string{5, 1, 0, 3} + WithLength(AHost) + PortBytes(APort));
+  std::array<uint8_t, 5> head{};
+  link.ReceiveGuarded(head.data(), head.size());
+  if (head[1] != 0) RaiseSocksFailure(head[1], 1, Socks5Failures);
+  // The bound address and port are of no use here, but must not be left in front of the data.
+  std::array<uint8_t, IdSocksMaxText + 2> rest{};
+  link.ReceiveGuarded(rest.data(), Socks5ReplyRest(head[3], head[4]));
+}
+
+}  // namespace qor

@@ -1,0 +1,107 @@
+#include "support/SocksProxies.hpp"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace qor::test {
+
+namespace {
+
+// Makes an ed25519 key pair without a passphrase at APath (and APath.pub).
+void MakeKey(const std::string& APath) {
+  const ProcessResult result = RunProcess(SshKeygenPath, {"-q", "-t", "ed25519", "-N", "", "-f", APath}, "");
+  if (result.ExitCode != 0) throw std::runtime_error("ssh-keygen failed: " + result.Stderr);
+}
+
+std::string CurrentUser() {
+  const passwd* entry = ::getpwuid(::geteuid());
+  if (entry == nullptr) throw std::runtime_error("the current user has no name");
+  return entry->pw_name;
+}
+
+}  // namespace
+
+MicroSocksProxy::MicroSocksProxy(const std::string& AUsername, const std::string& APassword) {
+  const uint16_t port = FreeLoopbackPort();
+  FDaemon.emplace(MicroSocksPath,
+                  std::vector<std::string>{"-i", "127.0.0.1", "-p", std::to_string(port), "-u", AUsername,
+                                           "-P", APassword},
+                  port);
+}
+
+DanteProxy::DanteProxy() {
+  const uint16_t port = FreeLoopbackPort();
+  const std::string config = FFolder.WriteFile("danted.conf", R"(logoutput: stderr
+internal: 127.0.0.1 port = )" + std::to_string(port) + R"(
+external: lo
+clientmethod: none
+socksmethod: none
+user.privileged: root
+user.unprivileged: nobody
+client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }
+socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 command: connect }
+)");
+  const std::string pidFile = (FFolder.Path() / "danted.pid").string();
+  FDaemon.emplace(DantedPath, std::vector<std::string>{"-f", config, "-N", "1", "-p", pidFile}, port);
+}
+
+SshSocksProxy::SshSocksProxy() {
+  const std::string folder = FFolder.Path().string();
+  MakeKey(folder + "/host_key");
+  MakeKey(folder + "/user_key");
+  std::filesystem::copy_file(folder + "/user_key.pub", folder + "/authorized_keys");
+  std::filesystem::create_directories("/run/sshd");  // sshd's privilege separation folder
+
+  const uint16_t sshdPort = FreeLoopbackPort();
+  // StrictModes is off: the keys lie in a temporary folder that its checks would refuse.
+  const std::string config = FFolder.WriteFile(
+      "sshd_config", "ListenAddress 127.0.0.1\nPort " + std::to_string(sshdPort) + "\nHostKey " + folder +
+                         "/host_key\nAuthorizedKeysFile " + folder + R"(/authorized_keys
+StrictModes no
+PidFile none
+UsePAM no
+UseDNS no
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PubkeyAuthentication yes
+PermitRootLogin prohibit-password
+AllowTcpForwarding yes
+)");
+  FServer.emplace(SshdPath, std::vector<std::string>{"-D", "-e", "-f", config}, sshdPort);
+
+  const uint16_t socksPort = FreeLoopbackPort();
+  FClient.emplace(SshPath,
+                  std::vector<std::string>{"-N",
+                                           "-n",
+                                           "-F",
+                                           "/dev/null",
+                                           "-i",
+                                           folder + "/user_key",
+                                           "-p",
+                                           std::to_string(sshdPort),
+                                           "-D",
+                                           "127.0.0.1:" + std::to_string(socksPort),
+                                           "-o",
+                                           "BatchMode=yes",
+                                           "-o",
+                                           "IdentitiesOnly=yes",
+                                           "-o",
+                                           "StrictHostKeyChecking=no",
+                                           "-o",
+                                           "UserKnownHostsFile=/dev/null",
+                                           "-o",
+                                           "GlobalKnownHostsFile=/dev/null",
+                                           "-o",
+                                           "CheckHostIP=no",
+                                           "-o",
+                                           "ExitOnForwardFailure=yes",
+                                           "-o",
+                                           "LogLevel=ERROR",
+                                           CurrentUser() + "@127.0.0.1"},
+                  socksPort);
+}
+
+}  // namespace qor::test
