@@ -1,0 +1,19 @@
+# Sourced by the build and test scripts: installs Debian packages that are missing.
+
+# ensure_packages NAME...: installs with apt-get those of the named packages that are not installed,
+# after one 'apt-get update'. Needs root (or sudo).
+ensure_packages() {
+  local missing=() name
+  for name in "$@"; do
+    dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'install ok installed' || missing+=("$name")
+  done
+  ((${#missing[@]} == 0)) && return 0
+  echo "installing: ${missing[*]}"
+  local sudo=()
+  ((EUID == 0)) || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+}
+
+# What building the project and its tests needs.
+QOR_BUILD_PACKAGES=(cmake g++ googletest libgtest-dev libgmock-dev)

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds and runs every test with the given presets in turn (default: just "default"; others are asan,
+# tsan and m32), installing what the build needs when it is missing. Prints a timing line per preset
+# and exits non-zero if any preset failed to configure, build or pass its tests.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/packages.sh
+
+presets=("${@:-default}")
+packages=("${QOR_BUILD_PACKAGES[@]}")
+for preset in "${presets[@]}"; do
+  [[ $preset == m32 ]] && packages+=(g++-multilib)
+done
+ensure_packages "${packages[@]}"
+
+failed=()
+for preset in "${presets[@]}"; do
+  start=$SECONDS
+  if cmake --workflow --preset "$preset"; then
+    outcome=ok
+  else
+    outcome=FAILED
+    failed+=("$preset")
+  fi
+  echo "timing: preset $preset $outcome after $((SECONDS - start)) s"
+done
+if ((${#failed[@]} > 0)); then
+  echo "failed presets: ${failed[*]}"
+  exit 1
+fi

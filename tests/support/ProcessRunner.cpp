@@ -1,0 +1,290 @@
+#include "support/ProcessRunner.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <system_error>
+
+extern char** environ;
+
+namespace qor::test {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+namespace {
+
+[[noreturn]] void ThrowSystemError(int AError, const char* AWhat) {
+  throw std::system_error(AError, std::generic_category(), AWhat);
+}
+
+// A pipe whose ends close on exec; the child gets its end through a dup2.
+struct TPipe {
+  UniqueFd Read, Write;
+};
+
+TPipe MakePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) ThrowSystemError(errno, "pipe2");
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+void SetNonBlocking(const UniqueFd& AFd) {
+  ::fcntl(AFd.Get(), F_SETFL, ::fcntl(AFd.Get(), F_GETFL) | O_NONBLOCK);
+}
+
+// The test's environment with AExtra's entries added or replacing those of the same name.
+std::vector<std::string> MergeEnvironment(const std::vector<std::string>& AExtra) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) result.emplace_back(*entry);
+  for (const std::string& extra : AExtra) {
+    const std::string name = extra.substr(0, extra.find('=') + 1);
+    std::erase_if(result, [&](const std::string& e) { return e.starts_with(name); });
+    result.push_back(extra);
+  }
+  return result;
+}
+
+std::vector<char*> PointersTo(std::vector<std::string>& AStrings) {
+  std::vector<char*> result;
+  for (std::string& s : AStrings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+// posix_spawn's attribute and file action objects, destroyed on every path.
+struct TSpawnSetup {
+  posix_spawn_file_actions_t Actions;
+  posix_spawnattr_t Attributes;
+  TSpawnSetup() {
+    ::posix_spawn_file_actions_init(&Actions);
+    ::posix_spawnattr_init(&Attributes);
+  }
+  ~TSpawnSetup() {
+    ::posix_spawn_file_actions_destroy(&Actions);
+    ::posix_spawnattr_destroy(&Attributes);
+  }
+  TSpawnSetup(const TSpawnSetup&) = delete;
+  TSpawnSetup& operator=(const TSpawnSetup&) = delete;
+};
+
+// Reads what is there; false at the end of the stream (the descriptor is then closed).
+bool Drain(UniqueFd& AFd, std::string& AInto) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(AFd.Get(), buffer, sizeof buffer);
+    if (n > 0) {
+      AInto.append(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    AFd.Reset();
+    return false;
+  }
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& APath, const std::vector<std::string>& AArgs,
+                           ProcessOptions AOptions)
+    : FOptions(std::move(AOptions)) {
+  TPipe in, out, err;
+  TSpawnSetup setup;
+  if (FOptions.CloseStdin) {
+    ::posix_spawn_file_actions_addclose(&setup.Actions, 0);
+  } else {
+    in = MakePipe();
+    ::posix_spawn_file_actions_adddup2(&setup.Actions, in.Read.Get(), 0);
+  }
+  if (FOptions.CloseStdout) {
+    ::posix_spawn_file_actions_addclose(&setup.Actions, 1);
+  } else if (FOptions.StdoutToDevFull) {
+    ::posix_spawn_file_actions_addopen(&setup.Actions, 1, "/dev/full", O_WRONLY, 0);
+  } else {
+    out = MakePipe();
+    ::posix_spawn_file_actions_adddup2(&setup.Actions, out.Write.Get(), 1);
+  }
+  if (FOptions.CloseStderr) {
+    ::posix_spawn_file_actions_addclose(&setup.Actions, 2);
+  } else {
+    err = MakePipe();
+    ::posix_spawn_file_actions_adddup2(&setup.Actions, err.Write.Get(), 2);
+  }
+  // The child starts with no signal blocked and every signal at its default action, whatever the
+  // test process did to its own.
+  sigset_t signals;
+  ::sigemptyset(&signals);
+  ::posix_spawnattr_setsigmask(&setup.Attributes, &signals);
+  ::sigfillset(&signals);
+  ::posix_spawnattr_setsigdefault(&setup.Attributes, &signals);
+  ::posix_spawnattr_setflags(&setup.Attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::vector<std::string> argv{APath};
+  argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+  std::vector<std::string> envp = MergeEnvironment(FOptions.Environment);
+  const int failed = ::posix_spawn(&FPid, APath.c_str(), &setup.Actions, &setup.Attributes,
+                                   PointersTo(argv).data(), PointersTo(envp).data());
+  if (failed != 0) ThrowSystemError(failed, "posix_spawn");
+  FDeadline = steady_clock::now() + FOptions.TimeLimit;
+  // Through syscall: the C library's header for pidfd_open cannot be used from C++ here.
+  FPidFd.Reset(static_cast<int>(::syscall(SYS_pidfd_open, FPid, 0)));
+  FWake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!FPidFd.Valid() || !FWake.Valid()) {
+    const int error = errno;
+    ::kill(FPid, SIGKILL);
+    Reap();
+    ThrowSystemError(error, "pidfd_open/eventfd");
+  }
+  for (const UniqueFd* fd : {&in.Write, &out.Read, &err.Read}) {
+    if (fd->Valid()) SetNonBlocking(*fd);
+  }
+  FThread = std::thread(
+      [this, in = std::move(in.Write), out = std::move(out.Read), err = std::move(err.Read)]() mutable {
+        // A write to a child that stopped reading must fail with EPIPE, not kill the tests.
+        sigset_t pipe;
+        ::sigemptyset(&pipe);
+        ::sigaddset(&pipe, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        while (PumpOnce(in, out, err)) {
+        }
+        std::lock_guard guard(FLock);
+        FDone = true;
+        FChanged.notify_all();
+      });
+}
+
+ChildProcess::~ChildProcess() {
+  if (!FThread.joinable()) return;
+  {
+    std::lock_guard guard(FLock);
+    FKill = true;
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(FWake.Get(), &one, sizeof one);
+  FThread.join();
+}
+
+// One round of the runner's thread: waits for the child, its pipes, the test or the time limit, and
+// handles what happened. False when everything is over.
+bool ChildProcess::PumpOnce(UniqueFd& AStdin, UniqueFd& AStdout, UniqueFd& AStderr) {
+  const bool reaped = FResult.ExitCode >= 0 || FResult.Signal != 0;
+  const auto now = steady_clock::now();
+  bool inputPending;
+  {
+    std::lock_guard guard(FLock);
+    if (!AStdout.Valid()) FOutputEnded = true;
+    if (reaped && (!AStdout.Valid() && !AStderr.Valid())) return false;
+    // Past the time limit, or when the child is to go, what still holds the pipes open is not waited for.
+    if (reaped && (FKill || now >= FDeadline)) return false;
+    if (!reaped && !FKilled && (FKill || now >= FDeadline)) {
+      FResult.TimedOut = !FKill;
+      ::kill(FPid, SIGKILL);
+      FKilled = true;
+    }
+    if (!AStdin.Valid()) FInput.clear();
+    inputPending = !FInput.empty();
+    if (!inputPending && FCloseInput) AStdin.Reset();
+  }
+  pollfd fds[] = {{FWake.Get(), POLLIN, 0},
+                  {inputPending ? AStdin.Get() : -1, POLLOUT, 0},
+                  {AStdout.Get(), POLLIN, 0},
+                  {AStderr.Get(), POLLIN, 0},
+                  {reaped ? -1 : FPidFd.Get(), POLLIN, 0}};
+  // Once killed, the child's end is waited for without a limit: it comes at once.
+  const auto left = std::chrono::ceil<milliseconds>(FDeadline - now).count();
+  const int timeout = FKilled ? -1 : static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+  if (::poll(fds, std::size(fds), timeout) < 0) return errno == EINTR;
+  if (fds[0].revents != 0) {
+    uint64_t count;
+    [[maybe_unused]] const ssize_t n = ::read(FWake.Get(), &count, sizeof count);
+  }
+  std::lock_guard guard(FLock);
+  if (fds[1].revents != 0) {
+    const ssize_t n = ::write(AStdin.Get(), FInput.data(), FInput.size());
+    if (n > 0) FInput.erase(0, static_cast<size_t>(n));
+    if (n < 0 && errno != EAGAIN && errno != EINTR) AStdin.Reset();  // the child no longer reads
+  }
+  if (fds[2].revents != 0) Drain(AStdout, FResult.Stdout);
+  if (fds[3].revents != 0) Drain(AStderr, FResult.Stderr);
+  if (fds[4].revents != 0) Reap();
+  FChanged.notify_all();
+  return true;
+}
+
+void ChildProcess::Reap() {
+  int status = 0;
+  while (::waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) FResult.ExitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) FResult.Signal = WTERMSIG(status);
+}
+
+void ChildProcess::Write(std::string_view ABytes) {
+  {
+    std::lock_guard guard(FLock);
+    if (FCloseInput || FOptions.CloseStdin)
+      throw std::logic_error("ChildProcess::Write after its input was closed");
+    FInput.append(ABytes);
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(FWake.Get(), &one, sizeof one);
+}
+
+void ChildProcess::CloseStdin() {
+  {
+    std::lock_guard guard(FLock);
+    FCloseInput = true;
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(FWake.Get(), &one, sizeof one);
+}
+
+bool ChildProcess::WaitForStdout(std::string_view AText, milliseconds ATimeout) {
+  std::unique_lock lock(FLock);
+  size_t at = std::string::npos;
+  FChanged.wait_for(lock, ATimeout, [&] {
+    at = FResult.Stdout.find(AText, FStdoutFound);
+    return at != std::string::npos || FOutputEnded || FDone;
+  });
+  if (at == std::string::npos) return false;
+  FStdoutFound = at + AText.size();
+  return true;
+}
+
+std::string ChildProcess::Stdout() const {
+  std::lock_guard guard(FLock);
+  return FResult.Stdout;
+}
+
+std::string ChildProcess::Stderr() const {
+  std::lock_guard guard(FLock);
+  return FResult.Stderr;
+}
+
+ProcessResult ChildProcess::Wait() {
+  if (FThread.joinable()) FThread.join();  // the thread ends once the child is reaped and its output read
+  return FResult;
+}
+
+ProcessResult RunProcess(const std::string& APath, const std::vector<std::string>& AArgs,
+                         std::string_view AInput, ProcessOptions AOptions) {
+  const bool closed = AOptions.CloseStdin;
+  ChildProcess child(APath, AArgs, std::move(AOptions));
+  if (!closed) {
+    child.Write(AInput);
+    child.CloseStdin();
+  }
+  return child.Wait();
+}
+
+}  // namespace qor::test
