@@ -1,0 +1,236 @@
+#include "socket/IdStackLinux.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "errors/IdResourceStrings.hpp"
+#include "runtime/Strings.hpp"
+
+namespace qor {
+
+// The stack class of this system. Defined here so that whatever links TIdStack::NewStack links
+// the Linux stack too.
+TIdStackClass StackClass = []() -> std::unique_ptr<TIdStack> { return std::make_unique<TIdStackLinux>(); };
+
+namespace {
+
+// Keeps the error number of a system call across the work a wrapper does after it, and puts it back
+// into errno when the wrapper returns.
+class TKeptErrno {
+ public:
+  TKeptErrno() noexcept : FErrno(errno) {}
+  ~TKeptErrno() { errno = FErrno; }
+  TKeptErrno(const TKeptErrno&) = delete;
+  TKeptErrno& operator=(const TKeptErrno&) = delete;
+  int& Value() noexcept { return FErrno; }
+
+ private:
+  int FErrno;
+};
+
+// Fails the way a system call does when an argument is out of its range.
+int32_t InvalidArgument() {
+  errno = EINVAL;
+  return -1;
+}
+
+bool IsPort(int32_t APort) {
+  return APort >= 0 && APort <= 65535;
+}
+
+sockaddr* AsSockAddr(sockaddr_in& AAddress) {
+  return reinterpret_cast<sockaddr*>(&AAddress);
+}
+
+sockaddr_in MakeSockAddr(uint16_t AFamily, const TIdIn4Addr& AAddress, int32_t APort) {
+  sockaddr_in result{};
+  result.sin_family = AFamily;
+  result.sin_port = htons(static_cast<uint16_t>(APort));
+  std::memcpy(&result.sin_addr, AAddress.data(), AAddress.size());
+  return result;
+}
+
+// The dotted address and the host-order port of AAddress.
+void ReadSockAddr(TIdStack& AStack, const sockaddr_in& AAddress, std::string& VIP, int32_t& VPort) {
+  TIdIn4Addr address{};
+  std::memcpy(address.data(), &AAddress.sin_addr, address.size());
+  VIP = AStack.FormatAddress(address);
+  VPort = ntohs(AAddress.sin_port);
+}
+
+// The address that getpeername or getsockname (ACall) gives for AHandle; raises on failure.
+void QuerySockAddr(TIdStack& AStack, int (*ACall)(int, sockaddr*, socklen_t*), TIdStackSocketHandle AHandle,
+                   uint16_t& VFamily, std::string& VIP, int32_t& VPort) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  AStack.CheckSocketResult(ACall(AHandle, AsSockAddr(address), &length));
+  VFamily = address.sin_family;
+  ReadSockAddr(AStack, address, VIP, VPort);
+}
+
+}  // namespace
+
+TIdStackSocketHandle TIdStackLinux::AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP,
+                                                     int32_t& VPort) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  const int result = ::accept(AHandle, AsSockAddr(address), &length);
+  TKeptErrno error;
+  if (result == -1) {
+    if (error.Value() == EBADF) error.Value() = EINTR;
+  } else {
+    ReadSockAddr(*this, address, VIP, VPort);
+  }
+  return result;
+}
+
+int32_t TIdStackLinux::BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
+                                  int32_t APort) {
+  if (!IsPort(APort)) return InvalidArgument();
+  TIdIn4Addr address{};  // the any address when AIP is empty
+  if (!AIP.empty()) ParseAddress(AIP, address);
+  sockaddr_in socketAddress = MakeSockAddr(AFamily, address, APort);
+  return ::bind(AHandle, AsSockAddr(socketAddress), sizeof socketAddress);
+}
+
+int32_t TIdStackLinux::CloseSocketDescriptor(TIdStackSocketHandle AHandle) {
+  return ::close(AHandle);
+}
+
+int32_t TIdStackLinux::ConnectSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
+                                     int32_t APort) {
+  if (!IsPort(APort)) return InvalidArgument();
+  TIdIn4Addr address{};
+  ParseAddress(AIP, address);
+  sockaddr_in socketAddress = MakeSockAddr(AFamily, address, APort);
+  return ::connect(AHandle, AsSockAddr(socketAddress), sizeof socketAddress);
+}
+
+uint16_t TIdStackLinux::HostToNetShort(uint16_t AValue) {
+  return htons(AValue);
+}
+
+int32_t TIdStackLinux::ListenSocket(TIdStackSocketHandle AHandle, int32_t ABacklog) {
+  return ::listen(AHandle, ABacklog);
+}
+
+uint16_t TIdStackLinux::NetToHostShort(uint16_t AValue) {
+  return ntohs(AValue);
+}
+
+uint32_t TIdStackLinux::HostToNetLong(uint32_t AValue) {
+  return htonl(AValue);
+}
+
+uint32_t TIdStackLinux::NetToHostLong(uint32_t AValue) {
+  return ntohl(AValue);
+}
+
+// A negative length would reach the system as a huge size and let it read or write past the buffer.
+int32_t TIdStackLinux::ReceiveData(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
+                                   int32_t AFlags) {
+  if (ALength < 0) return InvalidArgument();
+  return static_cast<int32_t>(::recv(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL));
+}
+
+int32_t TIdStackLinux::ReceiveDataFrom(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
+                                       int32_t AFlags, std::string& VIP, int32_t& VPort) {
+  if (ALength < 0) return InvalidArgument();
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  const auto result = static_cast<int32_t>(::recvfrom(AHandle, ABuffer, static_cast<size_t>(ALength),
+                                                      AFlags | MSG_NOSIGNAL, AsSockAddr(address), &length));
+  const TKeptErrno error;
+  if (result != -1) ReadSockAddr(*this, address, VIP, VPort);
+  return result;
+}
+
+int32_t TIdStackLinux::SendData(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength,
+                                int32_t AFlags) {
+  if (ALength < 0) return InvalidArgument();
+  return static_cast<int32_t>(::send(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL));
+}
+
+int32_t TIdStackLinux::SendDataTo(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength,
+                                  int32_t AFlags, const std::string& AIP, int32_t APort) {
+  if (ALength < 0 || !IsPort(APort)) return InvalidArgument();
+  TIdIn4Addr address{};
+  ParseAddress(AIP, address);
+  sockaddr_in socketAddress = MakeSockAddr(Id_PF_INET, address, APort);
+  return static_cast<int32_t>(::sendto(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL,
+                                       AsSockAddr(socketAddress), sizeof socketAddress));
+}
+
+int32_t TIdStackLinux::SetSocketOption(TIdStackSocketHandle AHandle, int32_t ALevel, int32_t AOptName,
+                                       const void* AOptVal, int32_t AOptLen) {
+  return ::setsockopt(AHandle, ALevel, AOptName, AOptVal, static_cast<socklen_t>(AOptLen));
+}
+
+TIdStackSocketHandle TIdStackLinux::NewSocket(int32_t AFamily, int32_t ASocketType, int32_t AProtocol) {
+  return ::socket(AFamily, ASocketType, AProtocol);
+}
+
+int32_t TIdStackLinux::ShutdownSocket(TIdStackSocketHandle AHandle, int32_t AHow) {
+  return ::shutdown(AHandle, AHow);
+}
+
+std::string TIdStackLinux::ErrorText(int32_t AErrorCode) {
+  switch (AErrorCode) {
+    case 1:
+      return RSHostNotFound;
+    case 2:
+      return RSTryAgain;
+    case 3:
+      return RSNoRecovery;
+    case 4:
+      return RSNoData;
+    default:
+      return TIdStack::ErrorText(AErrorCode);
+  }
+}
+
+int32_t TIdStackLinux::LastSystemError() {
+  const int error = errno;
+  return error == EPIPE ? ECONNRESET : error;
+}
+
+void TIdStackLinux::GetPeerAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP,
+                                   int32_t& VPort) {
+  QuerySockAddr(*this, ::getpeername, AHandle, VFamily, VIP, VPort);
+}
+
+void TIdStackLinux::GetSocketAddress(TIdStackSocketHandle AHandle, uint16_t& VFamily, std::string& VIP,
+                                     int32_t& VPort) {
+  QuerySockAddr(*this, ::getsockname, AHandle, VFamily, VIP, VPort);
+}
+
+int32_t TIdStackLinux::GetSocketOption(TIdStackSocketHandle AHandle, int32_t ALevel, int32_t AOptName,
+                                       void* AOptVal, int32_t& VOptLen) {
+  auto length = static_cast<socklen_t>(VOptLen);
+  const int result = ::getsockopt(AHandle, ALevel, AOptName, AOptVal, &length);
+  VOptLen = static_cast<int32_t>(length);
+  return result;
+}
+
+std::string TIdStackLinux::FormatAddress(const TIdIn4Addr& AAddress) {
+  std::string result;
+  for (const uint8_t byte : AAddress) {
+    if (!result.empty()) result += '.';
+    result += std::to_string(byte);
+  }
+  return result;
+}
+
+void TIdStackLinux::ParseAddress(const std::string& AIP, TIdIn4Addr& VAddress) {
+  std::string_view rest = AIP;
+  TIdIn4Addr address{};
+  for (uint8_t& byte : address) byte = static_cast<uint8_t>(StrToInt(CutAddressField(rest)));
+  VAddress = address;
+}
+
+}  // namespace qor

@@ -1,0 +1,145 @@
+// The resolver operations of the Linux stack: host names, addresses and services.
+#include "socket/IdStackLinux.hpp"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+#include "runtime/Format.hpp"
+#include "runtime/RuntimeErrors.hpp"
+#include "runtime/Strings.hpp"
+
+namespace qor {
+
+namespace {
+
+// The runtime's text for an index past the end of a string list.
+constexpr char ListIndexError[] = "List index out of bounds (%d)";
+
+// Runs a reentrant lookup, ACall(buffer, size) returning an error number, with a buffer that grows
+// while the call finds it too small. The entry the call fills points into the buffer.
+template <class TCall>
+void CallWithBuffer(std::vector<char>& VBuffer, TCall ACall) {
+  VBuffer.resize(1024);
+  while (ACall(VBuffer.data(), VBuffer.size()) == ERANGE) VBuffer.resize(VBuffer.size() * 2);
+}
+
+// One host entry from the reentrant resolver calls; Error is the resolver's number (h_errno) when
+// nothing was found.
+struct THostLookup {
+  hostent Entry{};
+  hostent* Found = nullptr;
+  int Error = 0;
+  std::vector<char> Buffer;
+
+  void ByName(const std::string& AName) {
+    CallWithBuffer(Buffer, [this, &AName](char* ABuffer, size_t ASize) {
+      return ::gethostbyname_r(AName.c_str(), &Entry, ABuffer, ASize, &Found, &Error);
+    });
+  }
+
+  void ByAddress(const in_addr_t& AAddress) {
+    CallWithBuffer(Buffer, [this, &AAddress](char* ABuffer, size_t ASize) {
+      return ::gethostbyaddr_r(&AAddress, sizeof AAddress, AF_INET, &Entry, ABuffer, ASize, &Found, &Error);
+    });
+  }
+
+  // The entry's IPv4 addresses in list order.
+  std::vector<TIdIn4Addr> Addresses() const {
+    std::vector<TIdIn4Addr> result;
+    if (Found->h_addrtype != AF_INET || Found->h_length != sizeof(TIdIn4Addr)) return result;
+    for (char** item = Found->h_addr_list; *item != nullptr; ++item) {
+      TIdIn4Addr& address = result.emplace_back();
+      std::memcpy(address.data(), *item, address.size());
+    }
+    return result;
+  }
+};
+
+}  // namespace
+
+void TIdStackLinux::FillLocalAddressList() {
+  if (!FLocalAddressList) FLocalAddressList = std::make_unique<std::vector<std::string>>();
+  FLocalAddressList->clear();
+  THostLookup lookup;
+  lookup.ByName(GetLocalHostName());
+  if (lookup.Found == nullptr) {
+    CheckSocketResult(-1);  // raises with the system's error number
+    return;
+  }
+  for (const TIdIn4Addr& address : lookup.Addresses()) FLocalAddressList->push_back(FormatAddress(address));
+}
+
+std::string TIdStackLinux::GetFirstLocalAddress() {
+  const std::vector<std::string>& list = GetLocalAddressList();
+  if (list.empty()) Raise(EListError(Format(ListIndexError, {0})));
+  return list.front();
+}
+
+const std::vector<std::string>& TIdStackLinux::GetLocalAddressList() {
+  FillLocalAddressList();
+  return *FLocalAddressList;
+}
+
+std::string TIdStackLinux::LookupHostAddress(const std::string& AHost) {
+  THostLookup lookup;
+  lookup.ByName(AHost);
+  if (lookup.Found == nullptr) RaiseErrorCode(lookup.Error);
+  const std::vector<TIdIn4Addr> addresses = lookup.Addresses();
+  if (addresses.empty()) RaiseErrorCode(NO_DATA);  // a name without an IPv4 address
+  return FormatAddress(addresses.front());
+}
+
+std::string TIdStackLinux::GetLocalHostName() {
+  char name[251]{};  // 250 bytes for the name, one NUL always after it
+  ::gethostname(name, sizeof name - 1);
+  return name;
+}
+
+std::string TIdStackLinux::LookupHostName(const std::string& AIP) {
+  THostLookup lookup;
+  lookup.ByAddress(::inet_addr(AIP.c_str()));
+  if (lookup.Found == nullptr) RaiseErrorCode(lookup.Error);
+  return lookup.Found->h_name;
+}
+
+int32_t TIdStackLinux::ServiceToPort(const std::string& AService) {
+  servent entry{};
+  servent* found = nullptr;
+  std::vector<char> buffer;
+  CallWithBuffer(buffer, [&](char* ABuffer, size_t ASize) {
+    return ::getservbyname_r(AService.c_str(), nullptr, &entry, ABuffer, ASize, &found);
+  });
+  if (found != nullptr) return ntohs(static_cast<uint16_t>(found->s_port));
+  int32_t port = 0;
+  if (!TryStrToInt(AService, port)) Raise(EIdInvalidServiceName(Format(RSInvalidServiceName, {AService})));
+  return port;
+}
+
+std::vector<std::string> TIdStackLinux::PortToServiceNames(int32_t APort) {
+  // A port that does not fit in 16 bits names no service (cut to 16 bits it would name another).
+  if (APort < 0 || APort > 65535) return {};
+  servent entry{};
+  servent* found = nullptr;
+  std::vector<char> buffer;
+  CallWithBuffer(buffer, [&](char* ABuffer, size_t ASize) {
+    return ::getservbyport_r(htons(static_cast<uint16_t>(APort)), nullptr, &entry, ABuffer, ASize, &found);
+  });
+  if (found == nullptr) return {};
+  try {
+    std::vector<std::string> result{found->s_name};
+    for (char** alias = found->s_aliases; *alias != nullptr; ++alias) result.emplace_back(*alias);
+    return result;
+  } catch (const std::bad_alloc&) {
+    return {};  // a list that could not be filled is not passed on, nor is the failure
+  }
+}
+
+}  // namespace qor

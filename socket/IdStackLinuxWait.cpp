@@ -1,0 +1,149 @@
+// WaitForSockets of the Linux stack. It waits with poll, so that any descriptor can be watched, and
+// reports what select would: a descriptor counts once for each list it is ready in.
+#include "socket/IdStackLinux.hpp"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <iterator>
+#include <vector>
+
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+
+namespace qor {
+
+namespace {
+
+// The lists of a wait, and for each the poll events that make a descriptor ready in it: those that
+// select looks at. They are also what is asked for (hang-up and error are reported anyway).
+enum TWaitList : uint8_t { wlRead, wlWrite, wlError };
+constexpr short ReadyEvents[] = {POLLIN | POLLRDNORM | POLLRDBAND | POLLHUP | POLLERR,
+                                 POLLOUT | POLLWRNORM | POLLWRBAND | POLLERR, POLLPRI};
+
+// The descriptors of a wait in ascending order, each with the lists it appears in.
+class TWaitSet {
+ public:
+  // False when a list holds a negative descriptor.
+  bool Add(const TIdSocketDescriptors* AList, TWaitList AKind) {
+    if (AList == nullptr) return true;
+    for (const TIdStackSocketHandle handle : *AList) {
+      if (handle < 0) return false;
+      FEntries.push_back({handle, AKind});
+    }
+    return true;
+  }
+
+  // Merges the entries into one poll record per descriptor.
+  void Prepare() {
+    std::sort(FEntries.begin(), FEntries.end(),
+              [](const TEntry& A, const TEntry& B) { return A.Handle < B.Handle; });
+    for (const TEntry& entry : FEntries) {
+      if (FPoll.empty() || FPoll.back().fd != entry.Handle) {
+        FPoll.push_back({entry.Handle, 0, 0});
+        FLists.push_back(0);
+      }
+      FPoll.back().events = static_cast<short>(FPoll.back().events | ReadyEvents[entry.Kind]);
+      FLists.back() = static_cast<uint8_t>(FLists.back() | (1u << entry.Kind));
+    }
+    FHandles.reserve(FPoll.size());
+    for (const pollfd& record : FPoll) FHandles.push_back(record.fd);
+  }
+
+  // One poll with ATimeout ms (-1: no limit); the raw result.
+  int Poll(int ATimeout) { return ::poll(FPoll.data(), FPoll.size(), ATimeout); }
+
+  bool HasInvalid() const {
+    return std::any_of(FPoll.begin(), FPoll.end(),
+                       [](const pollfd& A) { return (A.revents & POLLNVAL) != 0; });
+  }
+
+  bool IsReady(size_t AIndex, TWaitList AKind) const {
+    return (FLists[AIndex] & (1u << AKind)) != 0 && (FPoll[AIndex].revents & ReadyEvents[AKind]) != 0;
+  }
+
+  // The number of (descriptor, list) pairs that are ready. A descriptor that poll reports for a
+  // condition that none of its lists looks at (a hang-up on one only watched for writing) stays so;
+  // it leaves the wait, as select would never report it.
+  int32_t CountReady() {
+    int32_t count = 0;
+    for (size_t i = 0; i < FPoll.size(); ++i) {
+      const int32_t ready = IsReady(i, wlRead) + IsReady(i, wlWrite) + IsReady(i, wlError);
+      if (ready == 0 && FPoll[i].revents != 0) FPoll[i].fd = -1;
+      count += ready;
+    }
+    return count;
+  }
+
+  // Refills AList with its ready descriptors in ascending order.
+  void Refill(TIdSocketDescriptors* AList, TWaitList AKind) const {
+    if (AList == nullptr) return;
+    AList->clear();
+    for (size_t i = 0; i < FPoll.size(); ++i) {
+      if (IsReady(i, AKind)) AList->push_back(FHandles[i]);
+    }
+  }
+
+ private:
+  struct TEntry {
+    TIdStackSocketHandle Handle;
+    TWaitList Kind;
+  };
+  std::vector<TEntry> FEntries;
+  std::vector<pollfd> FPoll;
+  std::vector<uint8_t> FLists;                 // bit n: the descriptor is in list n
+  std::vector<TIdStackSocketHandle> FHandles;  // the descriptor of each poll record
+};
+
+}  // namespace
+
+int32_t TIdStackLinux::WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocketDescriptors* AWriteList,
+                                      TIdSocketDescriptors* AErrorList, int32_t ATimeout) {
+  TIdSocketDescriptors* const lists[] = {AReadList, AWriteList, AErrorList};
+  for (const TIdSocketDescriptors* list : lists) {
+    if (list != nullptr && list->size() > IdMaxSetSize) Raise(EIdSetSizeExceeded(RSSetSizeExceeded));
+  }
+  TWaitSet set;
+  const auto report = [&lists, &set](int32_t AResult) {
+    for (size_t kind = 0; kind < std::size(lists); ++kind)
+      set.Refill(lists[kind], static_cast<TWaitList>(kind));
+    return AResult;
+  };
+  const auto fail = [&lists](int AError) {
+    for (TIdSocketDescriptors* list : lists) {
+      if (list != nullptr) list->clear();  // after a failure no descriptor is known to be ready
+    }
+    errno = AError;
+    return -1;
+  };
+
+  for (size_t kind = 0; kind < std::size(lists); ++kind) {
+    if (!set.Add(lists[kind], static_cast<TWaitList>(kind))) return fail(EBADF);
+  }
+  if (ATimeout < 0 && ATimeout != -2) return fail(EINVAL);  // as select refuses a negative time
+  set.Prepare();
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ATimeout);
+  for (;;) {
+    int wait = -1;
+    if (ATimeout != -2) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = static_cast<int>(std::max<decltype(left)>(left, 0));
+    }
+    const int result = set.Poll(wait);
+    if (result == -1) {
+      const int error = errno;
+      if (error == EINTR) continue;  // a signal: wait for the time that is left
+      return fail(error);
+    }
+    if (result == 0) return report(0);
+    if (set.HasInvalid()) return fail(EBADF);
+    if (const int32_t ready = set.CountReady(); ready > 0) return report(ready);
+  }
+}
+
+}  // namespace qor

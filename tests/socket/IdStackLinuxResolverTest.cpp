@@ -1,0 +1,95 @@
+// The resolver operations of TIdStackLinux. Host lookups run through RunWithPrivateResolver, so
+// that no query leaves the machine.
+#include "socket/IdStackLinux.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "errors/IdException.hpp"
+#include "support/PrivateResolver.hpp"
+
+namespace qor {
+namespace {
+
+const TPrivateResolverSetup HostsSetup{"127.0.0.7 stack.invalid alias.invalid\n127.0.0.8 stack.invalid\n",
+                                       "stack.invalid"};
+
+// What a call gives: its text, or the number and message of the EIdSocketError it raises.
+template <class TCall>
+std::string Outcome(TCall ACall) {
+  try {
+    return ACall();
+  } catch (const EIdSocketError& error) {
+    return std::to_string(error.ErrorCode()) + " " + error.Message();
+  }
+}
+
+std::string Join(const std::vector<std::string>& AList) {
+  std::string result;
+  for (const std::string& item : AList) result += item + ";";
+  return result;
+}
+
+std::string LookUpUnknownNames() {
+  TIdStackLinux stack;
+  return Outcome([&] { return stack.LookupHostAddress("nowhere.invalid"); }) + "|" +
+         Outcome([&] { return stack.HostToAddress("256.0.0.1"); }) + "|" +
+         Outcome([&] { return stack.LookupHostName("127.0.0.9"); });
+}
+
+std::string LookUpKnownNames() {
+  TIdStackLinux stack;
+  return stack.LookupHostAddress("stack.invalid") + "|" + stack.HostToAddress("ALIAS.invalid") + "|" +
+         stack.LookupHostName("127.0.0.7");
+}
+
+std::string ListLocalAddresses() {
+  TIdStackLinux stack;
+  return stack.GetLocalHostName() + "|" + Join(stack.GetLocalAddressList()) + "|" +
+         Outcome([&] { return stack.GetFirstLocalAddress(); });
+}
+
+std::string FirstLocalAddress() {
+  TIdStackLinux stack;
+  return Outcome([&] { return stack.GetFirstLocalAddress(); });
+}
+
+TEST(IdStackLinuxResolver, UnknownHostIsHostNotFound) {
+  EXPECT_EQ("1 Host not found.|1 Host not found.|1 Host not found.",
+            RunWithPrivateResolver(LookUpUnknownNames, HostsSetup));
+}
+
+TEST(IdStackLinuxResolver, NamesAndAddressesComeFromTheHostsFile) {
+  EXPECT_EQ("127.0.0.7|127.0.0.7|stack.invalid", RunWithPrivateResolver(LookUpKnownNames, HostsSetup));
+}
+
+TEST(IdStackLinuxResolver, LocalAddressesComeFromThisHostsEntry) {
+  EXPECT_EQ("stack.invalid|127.0.0.7;127.0.0.8;|127.0.0.7",
+            RunWithPrivateResolver(ListLocalAddresses, HostsSetup));
+  TPrivateResolverSetup unlisted = HostsSetup;
+  unlisted.HostName = "unlisted.invalid";
+  // Without an entry for this host the system's error number is raised, whatever it is.
+  EXPECT_THAT(RunWithPrivateResolver(FirstLocalAddress, unlisted), testing::HasSubstr(" Socket Error # "));
+}
+
+TEST(IdStackLinuxResolver, ServicesByNameNumberAndPort) {
+  TIdStackLinux stack;
+  EXPECT_EQ(80, stack.ServiceToPort("http"));
+  EXPECT_EQ(8080, stack.ServiceToPort("8080"));
+  EXPECT_EQ(127, stack.ServiceToPort("$7F"));
+  try {
+    stack.ServiceToPort("no-such-service");
+    FAIL() << "no error raised";
+  } catch (const EIdInvalidServiceName& error) {
+    EXPECT_EQ("no-such-service is not a valid service.", error.Message());
+  }
+  EXPECT_EQ("http;www;", Join(stack.PortToServiceNames(80)));
+  EXPECT_EQ("", Join(stack.PortToServiceNames(80 + 65536)));  // not cut to port 80
+  EXPECT_EQ("", Join(stack.PortToServiceNames(-1)));
+}
+
+}  // namespace
+}  // namespace qor
