@@ -25,13 +25,25 @@ enum TIdStatus : uint8_t {
 
 enum TWorkMode : uint8_t { wmRead, wmWrite };
 
-using TIdStatusEvent = std::function<void(TComponent* ASender, TIdStatus AStatus, const std::string& AStatusText)>;
+using TIdStatusEvent =
+    std::function<void(TComponent* ASender, TIdStatus AStatus, const std::string& AStatusText)>;
 using TWorkBeginEvent = std::function<void(TComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCountMax)>;
 using TWorkEvent = std::function<void(TComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCount)>;
 using TWorkEndEvent = std::function<void(TComponent* Sender, TWorkMode AWorkMode)>;
 
 // The status texts, indexed by TIdStatus.
 extern const std::array<const char*, 9> StatusTexts;
+
+// A hold on CurrentStack, which lives exactly while holds exist: the first hold makes it with
+// TIdStack::NewStack, the last one to go releases it. Every TIdComponent holds one for its life; a
+// pause holds one while it waits. Holds may be taken and given back on any thread.
+class TIdStackShare {
+ public:
+  TIdStackShare();
+  ~TIdStackShare();
+  TIdStackShare(const TIdStackShare&) = delete;
+  TIdStackShare& operator=(const TIdStackShare&) = delete;
+};
 
 // A component that talks to the network: status and work notifications, and a share in the life of
 // CurrentStack, which exists while any TIdComponent does.
@@ -62,9 +74,10 @@ class TIdComponent : public TIdBaseComponent {
 
  private:
   std::array<TWorkSpan, 2> FWorkSpans{};
+  TIdStackShare FStackShare;  // made after the component base, released after the owned components
 };
 
-// The number of live TIdComponent objects.
+// The number of holds on CurrentStack: live TIdComponent objects and pauses in progress.
 int32_t StackUsers();
 
 }  // namespace qor

@@ -43,6 +43,8 @@ void TComponent::NotifyRemoval() {
 void TComponent::Insert(TComponent* AComponent) {
   FComponents.push_back(AComponent);
   AComponent->FOwner = this;
+  // A component made by an owner in design state is in design state from its construction on.
+  if (FDesigning) AComponent->FDesigning = true;
   Notification(AComponent, opInsert);
 }
 

@@ -24,7 +24,8 @@ class TComponent {
   intptr_t Tag() const noexcept { return FTag; }
   void SetTag(intptr_t ATag) noexcept { FTag = ATag; }
 
-  // The design state; nothing in this system sets it.
+  // The design state; nothing in this system sets it. Components inserted into an owner in design
+  // state take it on.
   bool Designing() const noexcept { return FDesigning; }
   void SetDesigning(bool ADesigning) noexcept { FDesigning = ADesigning; }
   bool Destroying() const noexcept { return FDestroying; }

@@ -9,5 +9,8 @@ QOR_ERROR_KIND(EConvertError, Exception);  // a text that is not a number, a bad
 QOR_ERROR_KIND(EOutOfMemory, Exception);   // std::bad_alloc
 QOR_ERROR_KIND(EInOutError, Exception);    // console read or write failed
 QOR_ERROR_KIND(EListError, Exception);     // list index out of bounds
+QOR_ERROR_KIND(ELibraryError, Exception);  // any other failure of the C++ library, with its what()
+
+inline constexpr char RSOutOfMemory[] = "Out of memory";
 
 }  // namespace qor

@@ -1,0 +1,39 @@
+#include "connection/IdAntiFreezeBase.hpp"
+
+#include "connection/IdGlobal.hpp"
+#include "errors/IdException.hpp"
+#include "errors/IdResourceStrings.hpp"
+
+namespace qor {
+
+TIdAntiFreezeBase* CurrentAntiFreeze = nullptr;
+
+TIdAntiFreezeBase::TIdAntiFreezeBase(TComponent* AOwner) : TIdBaseComponent(AOwner) {
+  if (!Designing()) {
+    // A new one replaces the registered one.
+    CurrentAntiFreeze = this;
+    return;
+  }
+  // In design state nothing is registered, and a second object is refused. The refused object is
+  // destroyed half-made, which clears the registration as every anti-freeze's destruction does.
+  if (CurrentAntiFreeze != nullptr) {
+    CurrentAntiFreeze = nullptr;
+    Raise(EIdException(RSOnlyOneAntiFreeze));
+  }
+}
+
+TIdAntiFreezeBase::~TIdAntiFreezeBase() {
+  CurrentAntiFreeze = nullptr;
+}
+
+bool TIdAntiFreezeBase::ShouldProcessIdle() {
+  // The thread test comes first, so that other threads never read the registration.
+  return IsMainThread() && CurrentAntiFreeze != nullptr && CurrentAntiFreeze->Active;
+}
+
+void TIdAntiFreezeBase::IdleTurn(bool AIdle, bool AForce) {
+  if (!ShouldProcessIdle()) return;
+  if (AIdle || AForce || !CurrentAntiFreeze->OnlyWhenIdle) CurrentAntiFreeze->ProcessIdle();
+}
+
+}  // namespace qor
