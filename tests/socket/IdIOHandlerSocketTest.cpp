@@ -1,0 +1,161 @@
+#include "socket/IdIOHandlerSocket.hpp"
+
+#include <gtest/gtest.h>
+#include <netinet/tcp.h>
+
+#include <filesystem>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "TransportSockets.hpp"
+#include "connection/IdAntiFreezeBase.hpp"
+#include "errors/IdException.hpp"
+#include "support/LoopbackServer.hpp"
+
+namespace qor {
+namespace {
+
+using namespace transport_test;
+using std::chrono::steady_clock;
+
+long MsSince(steady_clock::time_point AStart) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - AStart).count());
+}
+
+int ThreadCount() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<int>(std::distance(begin(tasks), end(tasks)));
+}
+
+class CountingAntiFreeze : public TIdAntiFreezeBase {
+ public:
+  using TIdAntiFreezeBase::TIdAntiFreezeBase;
+  void ProcessIdle() override { ++Turns; }
+  int Turns = 0;
+};
+
+class IOHandlerSocket : public ::testing::Test {
+ protected:
+  TIdIOHandlerSocket FHandler{nullptr};
+  std::vector<std::pair<TIdStatus, std::string>> FStatus;
+
+  void SetUp() override {
+    FHandler.OnStatus = [this](TComponent*, TIdStatus AStatus, const std::string& AText) {
+      FStatus.emplace_back(AStatus, AText);
+    };
+  }
+  // Connects afresh; the milliseconds it took.
+  long Connect(const std::string& AHost, int APort, int32_t ATimeout) {
+    FHandler.Close();
+    FHandler.Open();
+    const auto start = steady_clock::now();
+    FHandler.ConnectTo(AHost, APort, "", 0, 0, 0, ATimeout);
+    return MsSince(start);
+  }
+  int NoDelay() {
+    int value = -1;
+    socklen_t length = sizeof value;
+    ::getsockopt(FHandler.Socket()->Descriptor(), IPPROTO_TCP, TCP_NODELAY, &value, &length);
+    return value;
+  }
+};
+
+TEST_F(IOHandlerSocket, TimedConnectReportsRefusalAfterOneStep) {
+  const UniqueFd refusing = BoundSocket();
+  const auto start = steady_clock::now();
+  EXPECT_EQ(MessageOf<EIdConnectException>([&] { Connect("127.0.0.1", LocalPort(refusing.Get()), 1000); }),
+            "Socket Error # 111\r\nConnection refused.");
+  EXPECT_GE(MsSince(start), 115);
+  EXPECT_LT(MsSince(start), 900);
+  EXPECT_TRUE(FHandler.IsConnected());  // the descriptor stays until somebody closes it
+}
+
+TEST_F(IOHandlerSocket, TimedConnectGivesUpAndClosesWithWorkerJoined) {
+  const FullListener full;
+  std::thread([] {}).join();  // lets a lazily started runtime thread show up before the count
+  const int threads = ThreadCount();
+  const auto start = steady_clock::now();
+  EXPECT_EQ(MessageOf<EIdConnectTimeout>([&] { Connect("127.0.0.1", full.Port, 1000); }), "Connect timed out.");
+  EXPECT_GE(MsSince(start), 900);
+  EXPECT_LT(MsSince(start), 5000);
+  EXPECT_FALSE(FHandler.IsConnected());
+  EXPECT_EQ(ThreadCount(), threads);
+
+  // One millisecond often ends the wait before the worker has reached its connect. The worker is
+  // still gone when the call returns, and leaves the next socket (most likely the number just
+  // closed) alone.
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_THROW(Connect("127.0.0.1", full.Port, 1), EIdConnectTimeout);
+    EXPECT_EQ(ThreadCount(), threads);
+    const UniqueFd next(::socket(AF_INET, SOCK_STREAM, 0));
+    EXPECT_EQ(LocalPort(next.Get()), 0);
+  }
+}
+
+TEST_F(IOHandlerSocket, ConnectWaitsByTimeoutKind) {
+  const test::LoopbackServer server;
+  EXPECT_GE(Connect("127.0.0.1", server.Port(), 100), 95);  // always the whole short time-out
+  EXPECT_LT(Connect("127.0.0.1", server.Port(), -2), 5000);
+  EXPECT_EQ(FHandler.Socket()->RemotePort(), server.Port());
+  Connect("127.0.0.1", server.Port(), 0);
+  EXPECT_EQ(FHandler.Socket()->IP(), "127.0.0.1");
+
+  const UniqueFd refusing = BoundSocket();
+  for (const int32_t timeout : {-1, 0}) {  // on the calling thread, with the system's error
+    try {
+      Connect("127.0.0.1", LocalPort(refusing.Get()), timeout);
+      ADD_FAILURE() << "connected to a refusing port";
+    } catch (const EIdSocketError& error) {
+      EXPECT_EQ(error.ErrorCode(), 111);
+    }
+  }
+}
+
+TEST_F(IOHandlerSocket, ReportsResolvingOnlyForNamesAndSetsNoDelayOnRequest) {
+  const test::LoopbackServer server;
+  Connect("127.0.0.1", server.Port(), -1);
+  EXPECT_EQ(NoDelay(), 0);
+  FHandler.SetUseNagle(false);
+  Connect("LOCALHOST", server.Port(), 1000);
+  EXPECT_NE(NoDelay(), 0);
+  const std::vector<std::pair<TIdStatus, std::string>> expected{{hsConnecting, "Connecting to 127.0.0.1."},
+                                                                {hsResolving, "Resolving hostname LOCALHOST."},
+                                                                {hsConnecting, "Connecting to 127.0.0.1."}};
+  EXPECT_EQ(FStatus, expected);
+}
+
+TEST_F(IOHandlerSocket, BuffersNeedAnOpenSocketAndOpenReusesTheHandle) {
+  EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { FHandler.ReceiveBuffer(nullptr, 4); }), "Disconnected.");
+  EXPECT_THROW(FHandler.WaitReadable(0), EIdConnClosedGracefully);
+  const test::LoopbackServer server;
+  Connect("127.0.0.1", server.Port(), -1);
+  FHandler.Close();
+  FHandler.Close();
+  EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { FHandler.SendBuffer("x", 1); }), "Disconnected.");
+  TIdSocketHandle* const socket = FHandler.Socket();
+  FHandler.Open();
+  EXPECT_EQ(FHandler.Socket(), socket);
+  EXPECT_EQ(socket->RemoteIP(), "");
+}
+
+TEST_F(IOHandlerSocket, IdleProcessingSlicesEveryWait) {
+  const FullListener full;
+  CountingAntiFreeze antiFreeze(nullptr);
+  antiFreeze.IdleTimeOut = 50;
+  EXPECT_THROW(Connect("127.0.0.1", full.Port, 1000), EIdConnectTimeout);
+  EXPECT_EQ(antiFreeze.Turns, 19);  // steps of 50 ms, then the last 50 ms
+
+  const UniqueFd refusing = BoundSocket();  // a connect without time-out becomes a timed one
+  EXPECT_THROW(Connect("127.0.0.1", LocalPort(refusing.Get()), -1), EIdConnectException);
+
+  const test::LoopbackServer server;
+  Connect("127.0.0.1", server.Port(), 1000);
+  antiFreeze.Turns = 0;
+  antiFreeze.IdleTimeOut = 100;
+  EXPECT_FALSE(FHandler.WaitReadable(250));  // 50, 100, 100
+  EXPECT_EQ(antiFreeze.Turns, 3);
+}
+
+}  // namespace
+}  // namespace qor
