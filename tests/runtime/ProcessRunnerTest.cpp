@@ -69,5 +69,15 @@ TEST(ProcessRunner, SetsUpTheChildsStandardStreams) {
   EXPECT_EQ(result.Stdout, "failed\n");
 }
 
+TEST(ProcessRunner, PrivateHostLookupReadsOnlyTheHostsFile) {
+  const ProcessOptions options{.PrivateHostLookup = true};
+  ProcessResult result = RunProcess("/bin/cat", {"/etc/nsswitch.conf"}, "", options);
+  EXPECT_EQ(result.Stdout, "hosts: files\n") << result.Stderr;
+  result = RunProcess("/usr/bin/getent", {"hosts", "localhost"}, "", options);
+  EXPECT_EQ(result.ExitCode, 0) << result.Stderr;
+  result = RunProcess("/usr/bin/getent", {"hosts", "nosuch.invalid"}, "", options);
+  EXPECT_EQ(result.ExitCode, 2);  // not found
+}
+
 }  // namespace
 }  // namespace qor::test

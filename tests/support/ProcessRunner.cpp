@@ -129,10 +129,20 @@ ChildProcess::ChildProcess(const std::string& APath, const std::vector<std::stri
   ::posix_spawnattr_setsigdefault(&setup.Attributes, &signals);
   ::posix_spawnattr_setflags(&setup.Attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-  std::vector<std::string> argv{APath};
+  std::vector<std::string> argv;
+  if (FOptions.PrivateHostLookup) {
+    argv = {"/usr/bin/unshare",
+            "-m",
+            "--",
+            "/bin/sh",
+            "-c",
+            R"(mount --bind "$0" /etc/nsswitch.conf && exec "$@")",
+            QOR_HOSTS_FILES_NSSWITCH};
+  }
+  argv.push_back(APath);
   argv.insert(argv.end(), AArgs.begin(), AArgs.end());
   std::vector<std::string> envp = MergeEnvironment(FOptions.Environment);
-  const int failed = ::posix_spawn(&FPid, APath.c_str(), &setup.Actions, &setup.Attributes,
+  const int failed = ::posix_spawn(&FPid, argv.front().c_str(), &setup.Actions, &setup.Attributes,
                                    PointersTo(argv).data(), PointersTo(envp).data());
   if (failed != 0) ThrowSystemError(failed, "posix_spawn");
   FDeadline = steady_clock::now() + FOptions.TimeLimit;

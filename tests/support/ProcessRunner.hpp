@@ -26,6 +26,10 @@ struct ProcessOptions {
   bool CloseStderr = false;
   // "NAME=value" entries added to the test's own environment (replacing a variable of the same name).
   std::vector<std::string> Environment{};
+  // The child runs in a private mount namespace whose /etc/nsswitch.conf says "hosts: files", so an
+  // unknown host name (use one ending in .invalid) fails without a DNS query leaving the machine.
+  // Needs root.
+  bool PrivateHostLookup = false;
 };
 
 // How a child process ended and everything it wrote.

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "connection/IdTCPConnection.hpp"
+#include "support/FakeIOHandler.hpp"
+
+namespace qor::test {
+
+// The message of the E that AAction raises, or "no error".
+template <class E, class F>
+std::string MessageOf(F&& AAction) {
+  try {
+    AAction();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// A connection over a connected fake handler that it refers to (not owns), recording its
+// notifications in order: "status:<n>", "disconnected", "begin:<mode>:<n>", "work:<mode>:<n>", "end:<mode>".
+class ConnectionFixture : public ::testing::Test {
+ protected:
+  ConnectionFixture() {
+    handler->SetConnected(true);
+    connection.SetIOHandler(handler);
+    connection.OnStatus = [this](TComponent*, TIdStatus AStatus, const std::string&) { Note("status:", AStatus); };
+    connection.OnDisconnected = [this](TComponent*) { events.push_back("disconnected"); };
+    connection.OnWorkBegin = [this](TComponent*, TWorkMode AMode, int32_t AMax) { Note("begin:", AMode, AMax); };
+    connection.OnWork = [this](TComponent*, TWorkMode AMode, int32_t ACount) { Note("work:", AMode, ACount); };
+    connection.OnWorkEnd = [this](TComponent*, TWorkMode AMode) { Note("end:", AMode); };
+  }
+
+  void Note(const std::string& AKind, int AValue, int ACount = -1) {
+    events.push_back(AKind + std::to_string(AValue) + (ACount < 0 ? "" : ":" + std::to_string(ACount)));
+  }
+
+  TIdTCPConnection connection{nullptr};
+  TFakeIOHandler* handler = new TFakeIOHandler(&connection);  // freed by its owner, the connection
+  std::vector<std::string> events;
+};
+
+}  // namespace qor::test

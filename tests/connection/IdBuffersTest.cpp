@@ -1,0 +1,52 @@
+#include "connection/IdBuffers.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "errors/IdException.hpp"
+
+namespace qor {
+namespace {
+
+TEST(Buffers, TakingFromTheFrontReportsWhatWasConsumedOrRefusesWithoutNotice) {
+  std::vector<int32_t> consumed;
+  TIdManagedBuffer buffer([&](TIdSimpleBuffer*, int32_t ACount) { consumed.push_back(ACount); });
+  EXPECT_EQ(buffer.TakeString(0), "");
+  EXPECT_THROW(buffer.TakeString(1), EIdNotEnoughDataInBuffer);
+  EXPECT_THROW(buffer.Discard(-1), EIdNotEnoughDataInBuffer);
+  EXPECT_EQ(consumed, std::vector<int32_t>{0});
+
+  TIdSimpleBuffer simple;
+  simple.Write("abcdef", 6);
+  EXPECT_EQ(simple.TakeString(2), "ab");
+  EXPECT_EQ(std::string(simple.Memory(), 4), "cdef");
+  EXPECT_EQ(simple.Size(), 4);
+}
+
+TEST(Buffers, TheManagedBufferMovesOnlyItsReadOffsetUntilTheThreshold) {
+  TIdManagedBuffer buffer;
+  std::string data(40000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
+  buffer.Write(data.data(), 40000);
+
+  const char* block = buffer.Memory();
+  EXPECT_EQ(buffer.TakeString(100), data.substr(0, 100));
+  EXPECT_EQ(buffer.Memory(), block);  // nothing moved
+  EXPECT_EQ(buffer.UnreadStart(), block + 100);
+  EXPECT_EQ(buffer.Size(), 39900);  // positions and sizes count from the first unread byte
+  buffer.SetPosition(0);
+  char first = 0;
+  buffer.Read(&first, 1);
+  EXPECT_EQ(first, data[100]);
+
+  EXPECT_EQ(buffer.TakeString(32668), data.substr(100, 32668));  // 32768 consumed: compacted
+  EXPECT_EQ(buffer.ReadOffset(), 0);
+  EXPECT_EQ(std::string(buffer.UnreadStart(), static_cast<size_t>(buffer.Size())), data.substr(32768));
+  buffer.Discard(7232);  // read empty: the block is freed
+  EXPECT_EQ(buffer.Memory(), nullptr);
+}
+
+}  // namespace
+}  // namespace qor

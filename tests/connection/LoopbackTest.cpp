@@ -1,0 +1,113 @@
+// The connection over a real socket handler against the scripted loopback server.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "connection/IdTCPConnection.hpp"
+#include "errors/IdException.hpp"
+#include "socket/IdIOHandlerSocket.hpp"
+#include "support/LoopbackServer.hpp"
+
+namespace qor::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class Loopback : public ::testing::Test {
+ protected:
+  Loopback() {
+    connection.OnStatus = [this](TComponent*, TIdStatus AStatus, const std::string&) {
+      events.push_back("status:" + std::to_string(AStatus));
+    };
+    connection.OnDisconnected = [this](TComponent*) { events.push_back("disconnected"); };
+  }
+
+  // Connects the way the client does: an owned socket handler, opened, then a direct connect.
+  void Connect(const LoopbackServer& AServer) {
+    auto* handler = new TIdIOHandlerSocket(&connection);
+    connection.SetIOHandler(handler);
+    connection.SetOwnsIOHandler(true);
+    handler->Open();
+    connection.ResetForConnect();
+    handler->ConnectTo(LoopbackServer::Host, AServer.Port(), "", 0, 0, 0, -1);
+    ASSERT_TRUE(connection.Connected());
+  }
+
+  static int64_t MillisecondsSince(Clock::time_point AStart) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count();
+  }
+
+  TIdTCPConnection connection{nullptr};
+  std::vector<std::string> events;
+};
+
+TEST_F(Loopback, TimeOutsWaitTheirTimeOnASilentPeer) {
+  LoopbackServer server;  // records, never sends
+  Connect(server);
+  connection.SetReadTimeout(1000);
+  auto start = Clock::now();
+  EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
+  EXPECT_GE(MillisecondsSince(start), 900);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+
+  start = Clock::now();
+  EXPECT_EQ(connection.ReadLn("\n", 200), "");
+  EXPECT_TRUE(connection.LineReadEmpty());
+  EXPECT_GE(MillisecondsSince(start), 180);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+  EXPECT_TRUE(connection.Connected());
+}
+
+TEST_F(Loopback, LinesAndWritesCrossTheSocket) {
+  LoopbackServer server(ServerScript().WaitFor("\r\n").Send("one\r\ntw").Send("o\n\r\n"));
+  Connect(server);
+  connection.WriteLn("HELLO");
+  connection.WriteInt32(1, true);
+  EXPECT_EQ(connection.ReadLn(), "one");
+  EXPECT_EQ(connection.ReadLn(), "two");
+  EXPECT_EQ(connection.ReadLn(), "");
+  EXPECT_TRUE(server.WaitForReceived(std::string("HELLO\r\n\0\0\0\1", 11), 5s));
+}
+
+TEST_F(Loopback, APeerThatClosesAfterAPartialLineIsAnnouncedOnce) {
+  LoopbackServer server(ServerScript().Send("abc").Close());
+  Connect(server);
+  EXPECT_EQ(connection.ReadLn(), "");
+  EXPECT_TRUE(connection.LineReadEmpty());
+  EXPECT_FALSE(connection.Connected());
+  EXPECT_THROW(connection.ReadLn(), EIdConnClosedGracefully);
+  EXPECT_EQ(events, (std::vector<std::string>{"status:4", "disconnected"}));
+  connection.Disconnect();  // frees the handler; input stays until the next connect
+  EXPECT_EQ(connection.IOHandler(), nullptr);
+  EXPECT_EQ(connection.ReadAvailable(), "abc");
+}
+
+TEST_F(Loopback, AResetByThePeerIsASocketError) {
+  LoopbackServer server(ServerScript().Reset());
+  Connect(server);
+  try {
+    connection.ReadLn();
+    FAIL() << "no error";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.ErrorCode(), ECONNRESET);
+  }
+  EXPECT_TRUE(events.empty());
+}
+
+TEST_F(Loopback, AHugeStreamWithoutALineEndIsRefusedWithinTheLimit) {
+  LoopbackServer server(ServerScript().Send(std::string(8 << 20, 'x')));
+  Connect(server);
+  EXPECT_THROW(connection.ReadLn(), EIdReadLnMaxLineLengthExceeded);
+  EXPECT_GT(connection.InBuffer().Size(), 16384);
+  EXPECT_LE(connection.InBuffer().Size(), 16384 + 32768);
+  EXPECT_THROW(connection.ReadLn(), EIdReadLnMaxLineLengthExceeded);
+  EXPECT_LE(connection.InBuffer().Size(), 16384 + 32768);
+}
+
+}  // namespace
+}  // namespace qor::test

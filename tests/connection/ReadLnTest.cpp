@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ConnectionFixture.hpp"
+#include "errors/IdException.hpp"
+
+namespace qor::test {
+namespace {
+
+using ReadLn = ConnectionFixture;
+
+TEST_F(ReadLn, CutsAtTheTerminatorAndDropsOneCarriageReturnBeforeLF) {
+  handler->QueueReceive("abc\r\nabc\n\r\na\r\r\nx\r\nabc\r\r\nfirstENDsecond\n");
+  for (const char* line : {"abc", "abc", ""}) EXPECT_EQ(connection.ReadLn(), line);
+  EXPECT_FALSE(connection.LineReadEmpty());
+  EXPECT_EQ(connection.ReadLn(), "a\r");           // only one CR is cut
+  EXPECT_EQ(connection.ReadLn("\r\n"), "x");
+  EXPECT_EQ(connection.ReadLn("\r\n"), "abc\r");  // other terminators cut nothing more
+  EXPECT_EQ(connection.ReadLn("END"), "first");
+  EXPECT_EQ(connection.ReadLn(""), "second");      // empty means LF
+  EXPECT_EQ(handler->ReceiveLengths(), std::vector<int32_t>{32768});  // one receive served all
+}
+
+TEST_F(ReadLn, AssemblesLinesFromManySmallReceives) {
+  for (const char* chunk : {"a", "b", "c\r", "\nd", "e", "f\r", "\n", "\xC1"}) handler->QueueReceive(chunk);
+  EXPECT_EQ(connection.ReadLn(), "abc");
+  EXPECT_EQ(connection.ReadLn("\r\n"), "def");  // a CR LF split between two receives
+  connection.SetASCIIFilter(true);
+  EXPECT_EQ(connection.ReadAvailable(), "A");  // the high bit cleared
+}
+
+TEST_F(ReadLn, SplitsAnOverLongLineOrRefusesItAndStopsReceiving) {
+  connection.SetMaxLineLength(4);
+  connection.SetMaxLineAction(maSplit);
+  handler->QueueReceive("abcdef\n");
+  EXPECT_EQ(connection.ReadLn(), "abcd");
+  EXPECT_EQ(connection.ReadLn(), "ef");
+
+  connection.SetMaxLineAction(maException);
+  handler->QueueReceive("abcdef\n").QueueReceive("more\n");
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(MessageOf<EIdReadLnMaxLineLengthExceeded>([&] { connection.ReadLn(); }), "Max line length exceeded.");
+    EXPECT_EQ(connection.InBuffer().Size(), 7);
+  }
+  EXPECT_TRUE(handler->ReceivePending());
+  EXPECT_EQ(connection.ReadLn("\n", -1, 0), "abcdef");  // 0: no limit
+}
+
+TEST_F(ReadLn, TheLimitCountsTheBytesBeforeLFAndBoundsTheBuffer) {
+  handler->QueueReceive(std::string(16384, 'x') + "\n" + std::string(16383, 'y') + "\r\n" + std::string(16385, 'z'));
+  EXPECT_EQ(connection.ReadLn(), std::string(16384, 'x'));
+  EXPECT_EQ(connection.ReadLn(), std::string(16383, 'y'));
+  EXPECT_THROW(connection.ReadLn(), EIdReadLnMaxLineLengthExceeded);  // 16385 without LF
+
+  connection.ResetForConnect();
+  for (int i = 0; i < 1000; ++i) handler->QueueReceive(std::string(4096, 'x'));  // 4 MB, no LF
+  EXPECT_THROW(connection.ReadLn(), EIdReadLnMaxLineLengthExceeded);
+  EXPECT_EQ(connection.InBuffer().Size(), 5 * 4096);  // refused after the first receive beyond 16384
+  EXPECT_LE(connection.InBuffer().Capacity(), 2 * 5 * 4096);
+}
+
+TEST_F(ReadLn, DefaultTimeOutRaisesAndAnExplicitOneReturnsEmpty) {
+  handler->QueueReceive("partial");
+  connection.SetReadTimeout(1000);
+  EXPECT_EQ(MessageOf<EIdReadTimeout>([&] { connection.ReadLn(); }), "Read Timeout");
+  EXPECT_EQ(connection.ReadLn("\n", 200), "");
+  EXPECT_TRUE(connection.LineReadEmpty());
+  connection.SetReadTimeout(0);
+  EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
+  EXPECT_EQ(handler->WaitTimeouts(), (std::vector<int32_t>{1000, 1000, 200, -2}));  // 0: no limit
+  EXPECT_EQ(connection.InBuffer().Size(), 7);
+}
+
+TEST_F(ReadLn, APartialLineBeforeACloseGivesEmptyThenClosedGracefully) {
+  handler->QueueReceive("abc").QueueClose();
+  EXPECT_EQ(connection.ReadLn(), "");
+  EXPECT_TRUE(connection.LineReadEmpty());
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { connection.ReadLn(); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(connection.ReadAvailable(), "abc");
+}
+
+TEST_F(ReadLn, NonBlankAndReadAllGatherTheirInput) {
+  handler->QueueReceive("\r\n \t \r\n  250 ok  \r\n").QueueReceive("ab").QueueReceive("cde").QueueClose();
+  EXPECT_EQ(connection.ReadLnNonBlank(5), "250 ok");
+  events.clear();
+  EXPECT_EQ(connection.ReadAll(), "abcde");
+  EXPECT_EQ(events, (std::vector<std::string>{"begin:0:0", "work:0:2", "work:0:5", "status:4", "disconnected",
+                                              "work:0:5", "end:0"}));
+}
+
+}  // namespace
+}  // namespace qor::test
