@@ -66,11 +66,12 @@ class TIdStack {
                               int32_t AFlags) = 0;
   virtual int32_t ReceiveDataFrom(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
                                   int32_t AFlags, std::string& VIP, int32_t& VPort) = 0;
-  // Waits until a descriptor of a list is ready or ATimeout ms pass (-2: no limit, 0: poll; a signal
-  // does not cut the wait short). Each list that is not null is refilled with its ready descriptors
-  // in ascending order. Returns the number of ready descriptors (counted per list), 0 at the time
-  // limit, -1 on failure; raises only EIdSetSizeExceeded for a list of more than 1024 entries. With
-  // no lists it is a plain pause.
+  // Waits until a descriptor of a list is ready or ATimeout ms pass (-2: no limit, 0: poll; any other
+  // negative time fails with EINVAL; a signal does not cut the wait short). Each list that is not
+  // null is refilled with its ready descriptors in ascending order. Returns the number of ready
+  // descriptors (counted per list), 0 at the time limit, -1 on failure (a descriptor that is not
+  // open fails with EBADF, and the lists are emptied); raises only EIdSetSizeExceeded, before any
+  // wait, for a list of more than 1024 entries. With no lists it is a plain pause.
   virtual int32_t WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocketDescriptors* AWriteList,
                                  TIdSocketDescriptors* AErrorList, int32_t ATimeout) = 0;
   // May send fewer bytes than asked; never raises SIGPIPE.
