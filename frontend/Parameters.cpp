@@ -1,7 +1,5 @@
 #include "frontend/Parameters.hpp"
 
-#include <optional>
-
 #include "frontend/Messages.hpp"
 #include "frontend/Settings.hpp"
 #include "runtime/Console.hpp"
@@ -11,11 +9,18 @@ namespace qor::frontend {
 
 namespace {
 
-std::optional<TSetting> OptionSetting(const std::string& AParameter) {
-  if (AParameter == "-SETHOST" || AParameter == "-SHOST" || AParameter == "-SH") return stHost;
-  if (AParameter == "-SETPORT" || AParameter == "-SPORT" || AParameter == "-SP") return stPort;
-  if (AParameter == "-SETTIMEOUT" || AParameter == "-STIMEOUT" || AParameter == "-ST") return stTimeout;
-  return std::nullopt;
+// The setting that AParameter names as an option; false when it names none.
+bool OptionSetting(const std::string& AParameter, TSetting& ASetting) {
+  if (AParameter == "-SETHOST" || AParameter == "-SHOST" || AParameter == "-SH") {
+    ASetting = stHost;
+  } else if (AParameter == "-SETPORT" || AParameter == "-SPORT" || AParameter == "-SP") {
+    ASetting = stPort;
+  } else if (AParameter == "-SETTIMEOUT" || AParameter == "-STIMEOUT" || AParameter == "-ST") {
+    ASetting = stTimeout;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void ShowParameterHelp() {
@@ -28,19 +33,20 @@ void ShowParameterHelp() {
 
 void HandleParameters(TIdRUROvoduv& AClient, const std::vector<std::string>& AParameters, bool& AStop) {
   AStop = false;
-  std::optional<TSetting> pending;
+  bool pending = false;  // the next parameter is the value of option
+  TSetting option = stHost;
   for (const std::string& raw : AParameters) {
     const std::string parameter = UpperCase(Trim(raw));
     if (pending) {
       // Whatever follows an option is its value, even when it looks like an option.
-      WriteSettingLine(*pending);
-      StoreSetting(AClient, *pending, parameter);
-      pending.reset();
+      WriteSettingLine(option);
+      StoreSetting(AClient, option, parameter);
+      pending = false;
     } else if (parameter == "-HELP" || parameter == "-H" || parameter == "-?") {
       AStop = true;
       ShowParameterHelp();
-    } else if (const std::optional<TSetting> option = OptionSetting(parameter)) {
-      pending = option;  // its value is the next parameter
+    } else if (OptionSetting(parameter, option)) {
+      pending = true;
     } else {
       ConsoleWriteLine(MsgUnknownParameter);
     }
