@@ -1,0 +1,100 @@
+// A small line server to try the client with: every line it receives is answered with a short reply
+// that ends in a blank line. "QUIT" is answered and then the connection is closed.
+//
+//   qordemod [port]      listens on 127.0.0.1, port 15937 unless given
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "connection/IdGlobal.hpp"
+#include "runtime/Strings.hpp"
+#include "socket/IdStack.hpp"
+
+namespace {
+
+using qor::TIdStack;
+using qor::TIdStackSocketHandle;
+
+// Sends all of AText; false when the peer has gone.
+bool SendAll(TIdStack& AStack, TIdStackSocketHandle AHandle, const std::string& AText) {
+  size_t sent = 0;
+  while (sent < AText.size()) {
+    const int32_t n = AStack.SendData(AHandle, AText.data() + sent, static_cast<int32_t>(AText.size() - sent), 0);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string ReplyTo(const std::string& ALine) {
+  if (ALine.empty()) return "OK (an empty line)\r\n\r\n";
+  if (ALine == "QUIT") return "BYE\r\n\r\n";
+  if (ALine == "HELP") {
+    return "THIS DEMO SERVER ANSWERS EVERY LINE\r\n"
+           "QUIT: SAYS BYE AND CLOSES THE CONNECTION\r\n\r\n";
+  }
+  return "OK " + ALine + "\r\n\r\n";
+}
+
+// What one connection has sent beyond its last whole line.
+struct TPeer {
+  std::string Pending;
+};
+
+// Answers every whole line that APeer has sent; false when the connection is to be closed.
+bool Answer(TIdStack& AStack, TIdStackSocketHandle AHandle, TPeer& APeer, const char* AData, int32_t ACount) {
+  const size_t scanned = APeer.Pending.size();
+  APeer.Pending.append(AData, static_cast<size_t>(ACount));
+  size_t start = 0;
+  for (size_t lf = APeer.Pending.find('\n', scanned); lf != std::string::npos;
+       lf = APeer.Pending.find('\n', start)) {
+    std::string line = APeer.Pending.substr(start, lf - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    start = lf + 1;
+    if (!SendAll(AStack, AHandle, ReplyTo(line)) || line == "QUIT") return false;
+  }
+  APeer.Pending.erase(0, start);
+  return APeer.Pending.size() <= 65536;  // no line end in sight: not a line client
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int32_t port = argc > 1 ? qor::StrToIntDef(argv[1], 0) : 15937;
+  std::unique_ptr<TIdStack> stack = TIdStack::NewStack();
+  const TIdStackSocketHandle listener = stack->CreateIPv4Socket(SOCK_STREAM, 0);
+  const int one = 1;
+  stack->SetSocketOption(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (stack->BindSocket(listener, qor::Id_PF_INET, "127.0.0.1", port) != 0 || stack->ListenSocket(listener, 16) != 0) {
+    std::fprintf(stderr, "qordemod: cannot listen on 127.0.0.1:%d\n", static_cast<int>(port));
+    return 1;
+  }
+  std::printf("qordemod: listening on 127.0.0.1:%d\n", static_cast<int>(port));
+  std::fflush(stdout);
+  std::map<TIdStackSocketHandle, TPeer> peers;
+  for (;;) {
+    qor::TIdSocketDescriptors ready{listener};
+    for (const auto& [handle, peer] : peers) ready.push_back(handle);
+    if (peers.size() >= 1000) ready.erase(ready.begin());  // full: accept no one until a peer leaves
+    if (stack->WaitForSockets(&ready, nullptr, nullptr, qor::IdTimeoutInfinite) <= 0) continue;
+    for (const TIdStackSocketHandle handle : ready) {
+      if (handle == listener) {
+        std::string ip;
+        int32_t peerPort = 0;
+        const TIdStackSocketHandle client = stack->AcceptConnection(listener, ip, peerPort);
+        if (client >= 0) peers[client];
+        continue;
+      }
+      char chunk[4096];
+      const int32_t n = stack->ReceiveData(handle, chunk, sizeof chunk, 0);
+      if (n <= 0 || !Answer(*stack, handle, peers[handle], chunk, n)) {
+        stack->ShutdownSocket(handle, SHUT_RDWR);
+        stack->CloseSocketDescriptor(handle);
+        peers.erase(handle);
+      }
+    }
+  }
+}

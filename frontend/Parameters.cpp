@@ -1,0 +1,57 @@
+#include "frontend/Parameters.hpp"
+
+#include "frontend/Messages.hpp"
+#include "frontend/Settings.hpp"
+#include "runtime/Console.hpp"
+#include "runtime/Strings.hpp"
+
+namespace qor::frontend {
+
+namespace {
+
+// The setting that AParameter names as an option; false when it names none.
+bool OptionSetting(const std::string& AParameter, TSetting& ASetting) {
+  if (AParameter == "-SETHOST" || AParameter == "-SHOST" || AParameter == "-SH") {
+    ASetting = stHost;
+  } else if (AParameter == "-SETPORT" || AParameter == "-SPORT" || AParameter == "-SP") {
+    ASetting = stPort;
+  } else if (AParameter == "-SETTIMEOUT" || AParameter == "-STIMEOUT" || AParameter == "-ST") {
+    ASetting = stTimeout;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void ShowParameterHelp() {
+  ConsoleWriteLine(MsgShowingHelp);
+  for (const char* line : MsgParameterHelp) ConsoleWriteLine(line);
+  ConsoleWriteLine(MsgHelpShown);
+}
+
+}  // namespace
+
+void HandleParameters(TIdRUROvoduv& AClient, const std::vector<std::string>& AParameters, bool& AStop) {
+  AStop = false;
+  bool pending = false;  // the next parameter is the value of option
+  TSetting option = stHost;
+  for (const std::string& raw : AParameters) {
+    const std::string parameter = UpperCase(Trim(raw));
+    if (pending) {
+      // Whatever follows an option is its value, even when it looks like an option.
+      WriteSettingLine(option);
+      StoreSetting(AClient, option, parameter);
+      pending = false;
+    } else if (parameter == "-HELP" || parameter == "-H" || parameter == "-?") {
+      AStop = true;
+      ShowParameterHelp();
+    } else if (OptionSetting(parameter, option)) {
+      pending = true;
+    } else {
+      ConsoleWriteLine(MsgUnknownParameter);
+    }
+    ConsoleWriteLine("");
+  }
+}
+
+}  // namespace qor::frontend

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace qor {
+class TIdRUROvoduv;
+}
+
+namespace qor::frontend {
+
+// The three settings that the prompt and the command line change, with their lines.
+enum TSetting { stHost, stPort, stTimeout };
+
+// Writes "< SETTING ...".
+void WriteSettingLine(TSetting ASetting);
+
+// Stores AValue in the client and writes the success line, or the error line when the value is
+// refused (a number that is not one, or is 0 or less) or storing raises.
+void StoreSetting(TIdRUROvoduv& AClient, TSetting ASetting, const std::string& AValue);
+
+}  // namespace qor::frontend
