@@ -21,9 +21,9 @@ std::string ReadFile(const std::string& APath) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Entries of a /proc folder other than "." and "..", and the folder's own descriptor.
-size_t CountEntries(const char* APath) {
-  DIR* const folder = ::opendir(APath);
+// Entries of a /proc folder other than "." and "..".
+size_t CountEntries(const std::string& APath) {
+  DIR* const folder = ::opendir(APath.c_str());
   if (folder == nullptr) return 0;
   size_t count = 0;
   while (const dirent* entry = ::readdir(folder)) {
@@ -67,11 +67,19 @@ int64_t PeakResidentKiB(pid_t APid) {
 
 size_t OpenDescriptorCount() {
   const size_t entries = CountEntries("/proc/self/fd");
-  return entries > 0 ? entries - 1 : 0;
+  return entries > 0 ? entries - 1 : 0;  // the listing's own descriptor
+}
+
+size_t OpenDescriptorCount(pid_t APid) {
+  return CountEntries("/proc/" + std::to_string(APid) + "/fd");
 }
 
 size_t ThreadCount() {
   return CountEntries("/proc/self/task");
+}
+
+size_t ThreadCount(pid_t APid) {
+  return CountEntries("/proc/" + std::to_string(APid) + "/task");
 }
 
 microseconds ThreadCpuTime() {
