@@ -58,7 +58,8 @@ TEST(ConnectCycles, ThousandsOfFailingCyclesLeakNoDescriptorAndNoThread) {
     // A line far over the 16384-byte limit, without its end.
     LoopbackServer longLine(ServerScript().Send(std::string(40000, 'x')));
     StalledListener stalled;
-    const uint16_t refused = RefusedPort();
+    const RefusingPort refusing;
+    const uint16_t refused = refusing.Port();
     // Proxies that answer every request with an error code: SOCKS 4 "rejected" (91), SOCKS 5
     // "connection refused" (5) with an IPv4 bound address.
     LoopbackServer socks4(ServerScript().WaitForCount(9).Send("\0\x5b\0\0\0\0\0\0"s));

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "fault/ClientRun.hpp"
@@ -60,11 +61,13 @@ size_t CountFailures(const std::string& AOutput, const std::string& ABefore) {
 }
 
 TEST(RetryLoop, ARefusedPortIsRetriedQuietlyUntilTheServerIsThere) {
-  const uint16_t port = RefusedPort();
+  std::optional<RefusingPort> refusing(std::in_place);
+  const uint16_t port = refusing->Port();
   ChildProcess client(QOR_CLIENT_PATH, PortArgs(port), {.TimeLimit = 60s});
   client.Write("q hello\n");
   ExpectQuietRetries(client);
 
+  refusing.reset();
   LoopbackServer server(ServerScript().WaitFor("\r\n").Send("THERE\r\n\r\n"), port);
   ASSERT_TRUE(client.WaitForStdout(ReplyEnd, 10s));
   client.CloseStdin();
