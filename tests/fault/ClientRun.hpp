@@ -13,7 +13,7 @@
 // Running the built client against hostile peers: its arguments, and what every run must show.
 namespace qor::test::fault {
 
-// The client's arguments for AServer's port, and the lines they write.
+// The client's arguments for port APort, and the lines they write.
 inline std::vector<std::string> PortArgs(uint16_t APort) {
   return {"-SP", std::to_string(APort)};
 }

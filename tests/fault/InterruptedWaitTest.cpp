@@ -25,7 +25,6 @@ namespace qor::test {
 namespace {
 
 using namespace std::chrono_literals;
-using std::chrono::duration_cast;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 

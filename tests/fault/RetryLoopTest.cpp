@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -25,8 +26,8 @@ using std::chrono::steady_clock;
 const std::string Failed = "< CONNECTION FAILED\n";
 
 // Lets the client retry for at least a few seconds after its first failed attempt, and checks that
-// its CPU time over that span stays under 2 % of the wall time (6 % under a sanitizer), and that the attempts
-// leave no descriptor or thread behind (one attempt may be under way when they are counted).
+// its CPU time over that span stays under 2 % of the wall time (6 % under a sanitizer), and that the
+// attempts leave no descriptor or thread behind (one attempt may be under way when they are counted).
 void ExpectQuietRetries(ChildProcess& AClient) {
   ASSERT_TRUE(AClient.WaitForStdout(Failed, 10s));
   const auto started = steady_clock::now();
