@@ -1,7 +1,9 @@
 // A small line server to try the client with: every line it receives is answered with a short reply
 // that ends in a blank line. "QUIT" is answered and then the connection is closed.
 //
-//   qordemod [port]      listens on 127.0.0.1, port 15937 unless given
+//   qordemod [port]      listens on 127.0.0.1, port 15937 unless given; port 0 takes a free one
+//
+// The first line it writes names the port it listens on.
 #include <sys/socket.h>
 
 #include <cstdio>
@@ -72,7 +74,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qordemod: cannot listen on 127.0.0.1:%d\n", static_cast<int>(port));
     return 1;
   }
-  std::printf("qordemod: listening on 127.0.0.1:%d\n", static_cast<int>(port));
+  uint16_t family = 0;
+  std::string ip;
+  int32_t bound = 0;
+  stack->GetSocketAddress(listener, family, ip, bound);
+  std::printf("qordemod: listening on 127.0.0.1:%d\n", static_cast<int>(bound));
   std::fflush(stdout);
   std::map<TIdStackSocketHandle, TPeer> peers;
   for (;;) {
