@@ -24,7 +24,8 @@ using qor::TIdStackSocketHandle;
 bool SendAll(TIdStack& AStack, TIdStackSocketHandle AHandle, const std::string& AText) {
   size_t sent = 0;
   while (sent < AText.size()) {
-    const int32_t n = AStack.SendData(AHandle, AText.data() + sent, static_cast<int32_t>(AText.size() - sent), 0);
+    const int32_t n =
+        AStack.SendData(AHandle, AText.data() + sent, static_cast<int32_t>(AText.size() - sent), 0);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
   const TIdStackSocketHandle listener = stack->CreateIPv4Socket(SOCK_STREAM, 0);
   const int one = 1;
   stack->SetSocketOption(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (stack->BindSocket(listener, qor::Id_PF_INET, "127.0.0.1", port) != 0 || stack->ListenSocket(listener, 16) != 0) {
+  if (stack->BindSocket(listener, qor::Id_PF_INET, "127.0.0.1", port) != 0 ||
+      stack->ListenSocket(listener, 16) != 0) {
     std::fprintf(stderr, "qordemod: cannot listen on 127.0.0.1:%d\n", static_cast<int>(port));
     return 1;
   }
