@@ -141,8 +141,8 @@ measure drip "$work/drip"
 ROUNDS=$saved
 stop_server
 
-# retry LABEL [PREFIX...] -- ARGS...: qorclnt retrying a connect that cannot succeed, for
-# RETRY_SECONDS. Prints "cpuPercent attemptsPerSecond".
+# retry [PREFIX...] -- ARGS...: qorclnt with ARGS (started through PREFIX, if given) retrying a connect
+# that cannot succeed, for RETRY_SECONDS. Prints "cpuPercent attemptsPerSecond".
 retry() {
   local -a prefix=()
   while [[ $1 != -- ]]; do prefix+=("$1"); shift; done
@@ -197,7 +197,8 @@ for c in q r; do
   read -ra a <<<"${rss[long.$c]}"
   rss_long[$c]=$(maximum "${a[@]}")
   read -ra a <<<"${cpu[drip.$c]}"
-  drip[$c]=$(median "${a[@]}")
+  read -ra b <<<"${seconds[drip.$c]}"
+  drip[$c]=$(awk -v a="$(median "${a[@]}")" -v b="$(median "${b[@]}")" 'BEGIN { printf "%.1f%%", a / b * 100 }')
 done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk "BEGIN { exit !($1) }" && echo ok || echo MISSED; }
@@ -219,7 +220,7 @@ printf '%-44s %12s %12s %7s  %s\n' "peak RSS KiB, that reply (max of runs)" "${r
   "$(ratio "${rss_bulk[q]}" "${rss_bulk[r]}")" "<= 6144 $(verdict "${rss_bulk[q]} <= 6144")"
 printf '%-44s %12s %12s %7s  %s\n' "peak RSS KiB, 1 GiB without a line end" "${rss_long[q]}" "${rss_long[r]}" \
   "$(ratio "${rss_long[q]}" "${rss_long[r]}")" "<= 6144 $(verdict "${rss_long[q]} <= 6144")"
-printf '%-44s %12s %12s\n' "CPU s for a reply dripping 1 B / 10 ms (~1 s)" "${drip[q]}" "${drip[r]}"
+printf '%-44s %12s %12s\n' "CPU share while a reply drips 1 B / 10 ms" "${drip[q]}" "${drip[r]}"
 echo
 echo "qorclnt's retry loop, medians of 3 runs of $RETRY_SECONDS s"
 p=$(median "${refused_cpu[@]}")
