@@ -7,7 +7,6 @@
 //
 //   RefClient port [timeout]
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,10 +86,9 @@ int main(int argc, char** argv) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<uint16_t>(std::atoi(argv[1])));
-  const int one = 1;
+  // Like the console client, it leaves Nagle's algorithm on; the time-out is set once.
   const timeval wait{timeout / 1000, timeout % 1000 * 1000};
   if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0 ||
       ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
     std::perror("RefClient");
     return 1;
