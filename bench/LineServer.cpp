@@ -62,10 +62,10 @@ uint64_t Number(const std::string& ALine, int AWord, uint64_t AMax) {
 
 bool Bulk(int AFd, uint64_t ALines, uint64_t ALength) {
   const std::string line = std::string(ALength, 'b') + "\r\n";
-  const uint64_t perBlock = std::max<uint64_t>(1, BlockBytes / line.size());
+  // Whole lines are sent in blocks of about BlockBytes.
+  const uint64_t blockLines = std::min(ALines, std::max<uint64_t>(1, BlockBytes / line.size()));
   std::string block;
-  for (uint64_t i = 0; i < std::min(perBlock, ALines); ++i) block += line;
-  const uint64_t blockLines = std::min(perBlock, ALines);
+  for (uint64_t i = 0; i < blockLines; ++i) block += line;
   for (uint64_t left = ALines; left > 0;) {
     const uint64_t n = std::min(left, blockLines);
     if (!SendAll(AFd, block.data(), n * line.size())) return false;
