@@ -10,12 +10,16 @@
 namespace qor {
 
 std::string Trim(std::string_view AText) {
+  return std::string(TrimView(AText));
+}
+
+std::string_view TrimView(std::string_view AText) {
   auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
   size_t first = 0;
   size_t last = AText.size();
   while (first < last && isBlank(AText[first])) ++first;
   while (last > first && isBlank(AText[last - 1])) --last;
-  return std::string(AText.substr(first, last - first));
+  return AText.substr(first, last - first);
 }
 
 std::string UpperCase(std::string_view AText) {
