@@ -61,6 +61,9 @@ QOR_ERROR_KIND(EIdSocksServerCommandError, EIdSocksError);
 QOR_ERROR_KIND(EIdSocksServerAddressError, EIdSocksError);
 QOR_ERROR_KIND(EIdSocksTextTooLong, EIdSocksError);  // a text longer than its one-byte length field
 
+// A zero byte inside a SOCKS 4 text, which a zero byte ends.
+QOR_ERROR_KIND(EIdSocksTextHasZeroByte, EIdSocksError);
+
 QOR_ERROR_KIND(EIdInvalidSocket, EIdException);
 QOR_ERROR_KIND(EIdSetSizeExceeded, EIdException);
 

@@ -19,3 +19,5 @@ ensure_packages() {
 QOR_BUILD_PACKAGES=(cmake g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
 # The real SOCKS proxies that the tests start on loopback.
 QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client)
+# The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
+QOR_FUZZ_PACKAGES=(clang clang-14 libclang-rt-14-dev)

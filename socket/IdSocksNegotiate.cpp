@@ -61,6 +61,13 @@ void CheckTextLength(const std::string& AText) {
   if (AText.size() > IdSocksMaxText) Raise(EIdSocksTextTooLong(RSSocksTextTooLong));
 }
 
+// Refuses, before anything is sent, a SOCKS 4 text with a zero byte in it: the zero byte would end
+// the text early and the proxy would read the rest as the next field (a user id could name the
+// destination).
+void CheckNoZeroByte(const std::string& AText) {
+  if (AText.find('\0') != std::string::npos) Raise(EIdSocksTextHasZeroByte(RSSocksTextHasZeroByte));
+}
+
 // A text preceded by its length in one byte (checked before).
 std::string WithLength(const std::string& AText) {
   return static_cast<char>(AText.size()) + AText;
@@ -137,7 +144,10 @@ size_t Socks5ReplyRest(uint8_t AAddressType, uint8_t AFifthByte) {
 
 void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
   const bool byName = FVersion == svSocks4A;
+  const std::string userId = FUsername.substr(0, IdSocksMaxText);
   if (byName) CheckTextLength(AHost);
+  CheckNoZeroByte(userId);
+  if (byName) CheckNoZeroByte(AHost);
   TProxyLink link(FHandler);
   // Version 4, CONNECT, the port, the address (0.0.0.1 asks the proxy to resolve the name that
   // follows the user id), the user id and a 0 byte.
@@ -146,7 +156,7 @@ void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
   const uint32_t address =
       CurrentStack->ParseAddressValue(byName ? "0.0.0.1" : CurrentStack->HostToAddress(AHost));
   request.append(reinterpret_cast<const char*>(&address), sizeof address);
-  request += FUsername.substr(0, IdSocksMaxText);
+  request += userId;
   request += '\0';
   if (byName) {
     request += AHost;
