@@ -2,6 +2,7 @@
 // right after its TCP connect to the proxy.
 
 #include <array>
+#include <cerrno>
 #include <span>
 #include <string>
 
@@ -73,7 +74,13 @@ std::string WithLength(const std::string& AText) {
   return static_cast<char>(AText.size()) + AText;
 }
 
-// A port in network order, as the requests carry it.
+// A port outside 0..65535 would be cut to 16 bits and name another port: refused as a direct
+// connect refuses it, before anything is sent.
+void CheckPort(int32_t APort) {
+  if (APort < 0 || APort > 65535) CurrentStack->RaiseErrorCode(EINVAL);
+}
+
+// A port in network order, as the requests carry it (checked before).
 std::string PortBytes(int32_t APort) {
   const uint16_t port = CurrentStack->HostToNetShort(static_cast<uint16_t>(APort));
   return std::string(reinterpret_cast<const char*>(&port), sizeof port);
@@ -145,6 +152,7 @@ size_t Socks5ReplyRest(uint8_t AAddressType, uint8_t AFifthByte) {
 void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
   const bool byName = FVersion == svSocks4A;
   const std::string userId = FUsername.substr(0, IdSocksMaxText);
+  CheckPort(APort);
   if (byName) CheckTextLength(AHost);
   CheckNoZeroByte(userId);
   if (byName) CheckNoZeroByte(AHost);
@@ -176,6 +184,7 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
     CheckTextLength(FPassword);
   }
   CheckTextLength(AHost);
+  CheckPort(APort);
   TProxyLink link(FHandler);
 
   // Method selection: one method offered, and the proxy must pick it.

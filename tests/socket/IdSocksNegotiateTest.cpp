@@ -277,5 +277,21 @@ TEST(SocksNegotiation, Socks4TextsWithAZeroByteAreRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(cut.Connect(), "");
 }
 
+TEST(SocksNegotiation, ADestinationPortOutsideSixteenBitsIsRefusedBeforeAnythingIsSent) {
+  for (const TSocksVersion version : {svSocks4, svSocks4A, svSocks5}) {
+    for (const int32_t port : {65616, -1}) {
+      Proxied proxied(ServerScript{}, version);
+      proxied.Handler.Open();
+      try {
+        proxied.Handler.ConnectTo("127.0.0.1", port, "", 0, 0, 0, -1);
+        ADD_FAILURE() << "port " << port << " was asked of the proxy";
+      } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), 22);
+      }
+      EXPECT_EQ(proxied.ReceivedUntilClose(), "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qor
