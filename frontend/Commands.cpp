@@ -62,8 +62,8 @@ void EnsureConnected(TIdRUROvoduv& AClient) {
       AClient.Connect(AClient.ReadTimeout());
     } catch (...) {
       ConsoleWriteLine(MsgConnectionFailed);
-      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - started);
+      const auto spent =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
       if (spent.count() < MinAttemptMs) PauseMs(MinAttemptMs - static_cast<int32_t>(spent.count()));
     }
   }

@@ -11,7 +11,9 @@ namespace qor {
 
 namespace {
 
-[[noreturn]] void RaiseInOut(int AErrno) { Raise(EInOutError(std::strerror(AErrno))); }
+[[noreturn]] void RaiseInOut(int AErrno) {
+  Raise(EInOutError(std::strerror(AErrno)));
+}
 
 void WriteAll(const char* AData, size_t ALength) {
   while (ALength > 0) {
@@ -84,6 +86,8 @@ void ConsoleWriteLine(std::string_view AText) {
   WriteAll(line.data(), line.size());
 }
 
-void ConsoleWrite(std::string_view AText) { WriteAll(AText.data(), AText.size()); }
+void ConsoleWrite(std::string_view AText) {
+  WriteAll(AText.data(), AText.size());
+}
 
 }  // namespace qor

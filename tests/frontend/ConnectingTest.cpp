@@ -18,7 +18,8 @@ using Clock = std::chrono::steady_clock;
 
 size_t CountOf(const std::string& AText, const std::string& ALine) {
   size_t count = 0;
-  for (size_t at = AText.find(ALine); at != std::string::npos; at = AText.find(ALine, at + ALine.size())) ++count;
+  for (size_t at = AText.find(ALine); at != std::string::npos; at = AText.find(ALine, at + ALine.size()))
+    ++count;
   return count;
 }
 
