@@ -35,7 +35,9 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
       Raise(EIdNotConnected(RSNotConnected));
     }
     FClosedMark = n == 0;
-    if (n != 0 && CurrentStack->CheckSocketResult(n, {ESHUTDOWN, ECONNABORTED})) {
+    // A connection that was shut down, aborted or reset can never deliver again: like the send side,
+    // close the socket, so that the next exchange connects anew instead of writing into a dead one.
+    if (n != 0 && CurrentStack->CheckSocketResult(n, {ESHUTDOWN, ECONNABORTED, ECONNRESET})) {
       const int32_t code = CurrentStack->LastErrorCode();
       n = 0;
       DropSocket();

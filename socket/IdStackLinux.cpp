@@ -2,10 +2,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "errors/IdResourceStrings.hpp"
@@ -73,6 +77,40 @@ void QuerySockAddr(TIdStack& AStack, int (*ACall)(int, sockaddr*, socklen_t*), T
   ReadSockAddr(AStack, address, VIP, VPort);
 }
 
+// Waits for the end of the connect that a signal interrupted on AHandle, as the connect itself would
+// have waited: no longer than the socket's send time-out, when it has one (then EINPROGRESS), and
+// resuming with the time that is left after further signals. Returns what connect would have.
+int32_t FinishConnect(TIdStackSocketHandle AHandle) {
+  timeval limit{};
+  socklen_t size = sizeof limit;
+  ::getsockopt(AHandle, SOL_SOCKET, SO_SNDTIMEO, &limit, &size);
+  const bool bounded = limit.tv_sec != 0 || limit.tv_usec != 0;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::seconds(limit.tv_sec) + std::chrono::microseconds(limit.tv_usec);
+  pollfd entry{AHandle, POLLOUT, 0};
+  for (;;) {
+    int wait = -1;
+    if (bounded) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = static_cast<int>(std::max<decltype(left)>(left, 0));
+    }
+    const int ready = ::poll(&entry, 1, wait);
+    if (ready > 0) break;
+    if (ready == 0) {
+      errno = EINPROGRESS;
+      return -1;
+    }
+    if (errno != EINTR) return -1;
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(AHandle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
+  if (error == 0) return 0;
+  errno = error;
+  return -1;
+}
+
 }  // namespace
 
 TIdStackSocketHandle TIdStackLinux::AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP,
@@ -108,7 +146,9 @@ int32_t TIdStackLinux::ConnectSocket(TIdStackSocketHandle AHandle, uint16_t AFam
   TIdIn4Addr address{};
   ParseAddress(AIP, address);
   sockaddr_in socketAddress = MakeSockAddr(AFamily, address, APort);
-  return ::connect(AHandle, AsSockAddr(socketAddress), sizeof socketAddress);
+  if (::connect(AHandle, AsSockAddr(socketAddress), sizeof socketAddress) == 0) return 0;
+  // A signal ends the wait, not the connect, which goes on in the system: wait for its end instead.
+  return errno == EINTR ? FinishConnect(AHandle) : -1;
 }
 
 uint16_t TIdStackLinux::HostToNetShort(uint16_t AValue) {

@@ -21,6 +21,7 @@ class TIdStackLinux : public TIdStack {
   int32_t BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                      int32_t APort) override;
   int32_t CloseSocketDescriptor(TIdStackSocketHandle AHandle) override;
+  // A connect that a signal interrupts is waited for to its end (as far as the send time-out allows).
   int32_t ConnectSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                         int32_t APort) override;
   std::string LookupHostAddress(const std::string& AHost) override;

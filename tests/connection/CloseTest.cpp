@@ -44,12 +44,18 @@ TEST_F(Close, DisconnectAnnouncesInItsOwnOrderEvenWhenNeverConnected) {
   EXPECT_THROW(idle.ReadLn(), EIdNotConnected);
 }
 
-TEST_F(Close, ReceiveFailuresRaiseTheirNumberAndOnlyAbortsDropTheSocket) {
-  handler->QueueReceiveError(ECONNRESET).QueueReceive("a\n");
-  EXPECT_EQ(MessageOf<EIdSocketError>([&] { connection.ReadLn(); }),
-            "Socket Error # 104\r\nConnection reset by peer.");
+TEST_F(Close, ReceiveFailuresRaiseTheirNumberAndOnlyResetsAndAbortsDropTheSocket) {
+  handler->QueueReceiveError(ENOMEM).QueueReceive("a\n");
+  EXPECT_EQ(MessageOf<EIdSocketError>([&] { connection.ReadLn(); }).substr(0, 17), "Socket Error # 12");
   EXPECT_EQ(connection.ReadLn(), "a");  // still open
 
+  handler->QueueReceiveError(ECONNRESET);
+  EXPECT_EQ(MessageOf<EIdSocketError>([&] { connection.ReadLn(); }),
+            "Socket Error # 104\r\nConnection reset by peer.");
+  EXPECT_FALSE(connection.Connected());
+
+  connection.ResetForConnect();
+  handler->SetConnected(true);
   handler->QueueReceive("b").QueueReceiveError(ECONNABORTED);  // with input buffered: no error
   EXPECT_EQ(connection.ReadLn(), "");
   EXPECT_FALSE(connection.Connected());

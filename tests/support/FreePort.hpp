@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "support/UniqueFd.hpp"
+
 namespace qor::test {
 
 // A port of 127.0.0.1 that nothing listens on right now, so a connect to it is refused.
@@ -18,5 +20,25 @@ inline uint16_t RefusedPort() {
   ::close(fd);
   return ntohs(address.sin_port);
 }
+
+// A port of 127.0.0.1 where every connect is refused for as long as this object lives: a socket
+// that does not listen stays bound to it, so that no other socket, of this process or another one,
+// can listen there meanwhile (RefusedPort's port is only free at the moment it is chosen).
+class RefusingPort {
+ public:
+  RefusingPort() : FSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    ::bind(FSocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::getsockname(FSocket.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+  }
+
+  uint16_t Port() const noexcept { return FPort; }
+
+ private:
+  UniqueFd FSocket;
+  uint16_t FPort = 0;
+};
 
 }  // namespace qor::test

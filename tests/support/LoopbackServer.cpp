@@ -23,6 +23,11 @@ ServerScript& ServerScript::Send(std::string ABytes) {
   return *this;
 }
 
+ServerScript& ServerScript::SendStream(TChunkSource ASource) {
+  FSteps.push_back({.Kind = skSendStream, .Source = std::move(ASource)});
+  return *this;
+}
+
 ServerScript& ServerScript::WaitFor(std::string AText) {
   FSteps.push_back({.Kind = skWaitFor, .Bytes = std::move(AText)});
   return *this;
@@ -66,6 +71,7 @@ struct LoopbackServer::TConnection {
   std::string In;       // everything received, for the waits of the script
   size_t Consumed = 0;  // how much of In earlier waits used up
   std::string Out;      // bytes not yet handed to the system
+  size_t Chunk = 0;     // the next chunk of a stream being sent
   bool PeerClosed = false;
   bool Ended = false;  // the socket is to be closed
   std::optional<steady_clock::time_point> SilenceEnd;
@@ -197,6 +203,8 @@ void LoopbackServer::Advance(TConnection& AConnection) {
         return;
       }
       c.Out.erase(0, static_cast<size_t>(n));
+      std::lock_guard guard(FLock);
+      FRecords[c.Index].Sent += static_cast<uint64_t>(n);
     }
     if (c.Step == steps.size()) {
       c.Ended = c.PeerClosed;
@@ -206,6 +214,14 @@ void LoopbackServer::Advance(TConnection& AConnection) {
     switch (step.Kind) {
       case ServerScript::skSend:
         c.Out += step.Bytes;
+        break;
+      case ServerScript::skSendStream:
+        c.Out = step.Source(c.Chunk);
+        if (!c.Out.empty()) {
+          ++c.Chunk;
+          continue;  // this step again once the chunk is sent
+        }
+        c.Chunk = 0;
         break;
       case ServerScript::skWaitFor: {
         const size_t at = c.In.find(step.Bytes, c.Consumed);
@@ -264,6 +280,11 @@ bool LoopbackServer::WaitForConnections(size_t ACount, milliseconds ATimeout) co
 std::string LoopbackServer::Received(size_t AConnection) const {
   std::lock_guard guard(FLock);
   return AConnection < FRecords.size() ? FRecords[AConnection].Received : std::string();
+}
+
+uint64_t LoopbackServer::SentCount(size_t AConnection) const {
+  std::lock_guard guard(FLock);
+  return AConnection < FRecords.size() ? FRecords[AConnection].Sent : 0;
 }
 
 bool LoopbackServer::WaitForReceived(std::string_view AText, milliseconds ATimeout,

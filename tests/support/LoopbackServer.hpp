@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -23,6 +24,11 @@ class ServerScript {
  public:
   // Sends ABytes (the next step waits until all of them are handed to the system).
   ServerScript& Send(std::string ABytes);
+  // Chunk AIndex (0, 1, ...) of a generated stream; an empty chunk ends it.
+  using TChunkSource = std::function<std::string(size_t AIndex)>;
+  // Sends the chunks of ASource in order, each asked for once the one before is handed to the
+  // system, so that a stream of any length holds one chunk in memory.
+  ServerScript& SendStream(TChunkSource ASource);
   // Waits until AText has arrived after everything earlier waits consumed, and consumes up to its end.
   // If the peer closes first, the connection ends here.
   ServerScript& WaitFor(std::string AText);
@@ -35,10 +41,11 @@ class ServerScript {
   // Resets the connection: closes the socket with SO_LINGER 0, so the peer gets an RST.
   ServerScript& Reset();
 
-  enum TStepKind : uint8_t { skSend, skWaitFor, skWaitForCount, skSilence, skClose, skReset };
+  enum TStepKind : uint8_t { skSend, skSendStream, skWaitFor, skWaitForCount, skSilence, skClose, skReset };
   struct TStep {
     TStepKind Kind = skSend;
     std::string Bytes{};                    // skSend, skWaitFor
+    TChunkSource Source{};                  // skSendStream
     size_t Count = 0;                       // skWaitForCount
     std::chrono::milliseconds Duration{0};  // skSilence
   };
@@ -75,6 +82,8 @@ class LoopbackServer {
 
   // Every byte connection AConnection has received so far (empty if it was not accepted yet).
   std::string Received(size_t AConnection = 0) const;
+  // The number of bytes connection AConnection has handed to the system so far.
+  uint64_t SentCount(size_t AConnection = 0) const;
   // Waits until the bytes received on AConnection contain AText.
   bool WaitForReceived(std::string_view AText, std::chrono::milliseconds ATimeout,
                        size_t AConnection = 0) const;
@@ -87,6 +96,7 @@ class LoopbackServer {
  private:
   struct TRecord {
     std::string Received;
+    uint64_t Sent = 0;
     bool PeerClosed = false;
   };
   struct TConnection;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -201,6 +202,10 @@ bool ChildProcess::PumpOnce(UniqueFd& AStdin, UniqueFd& AStdout, UniqueFd& AStde
     if (!AStdin.Valid()) FInput.clear();
     inputPending = !FInput.empty();
     if (!inputPending && FCloseInput) AStdin.Reset();
+    if (FCloseOutput && AStdout.Valid()) {
+      AStdout.Reset();
+      FOutputEnded = true;
+    }
   }
   pollfd fds[] = {{FWake.Get(), POLLIN, 0},
                   {inputPending ? AStdin.Get() : -1, POLLOUT, 0},
@@ -230,10 +235,14 @@ bool ChildProcess::PumpOnce(UniqueFd& AStdin, UniqueFd& AStdout, UniqueFd& AStde
 
 void ChildProcess::Reap() {
   int status = 0;
-  while (::waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (::wait4(FPid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) FResult.ExitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) FResult.Signal = WTERMSIG(status);
+  for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
+    FResult.CpuTime += std::chrono::seconds(time.tv_sec) + std::chrono::microseconds(time.tv_usec);
+  }
 }
 
 void ChildProcess::Write(std::string_view ABytes) {
@@ -254,11 +263,23 @@ void ChildProcess::CloseStdin() {
   SignalEventFd(FWake);
 }
 
+void ChildProcess::CloseStdoutReader() {
+  {
+    std::lock_guard guard(FLock);
+    FCloseOutput = true;
+  }
+  SignalEventFd(FWake);
+}
+
 bool ChildProcess::WaitForStdout(std::string_view AText, milliseconds ATimeout) {
   std::unique_lock lock(FLock);
   size_t at = std::string::npos;
+  // Each search starts where a match could still begin, so a long output is scanned once.
+  size_t from = FStdoutFound;
   FChanged.wait_for(lock, ATimeout, [&] {
-    at = FResult.Stdout.find(AText, FStdoutFound);
+    const std::string& out = FResult.Stdout;
+    at = out.find(AText, from);
+    if (out.size() >= from + AText.size()) from = out.size() - AText.size() + 1;
     return at != std::string::npos || FOutputEnded || FDone;
   });
   if (at == std::string::npos) return false;

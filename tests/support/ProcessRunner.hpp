@@ -39,6 +39,8 @@ struct ProcessResult {
   int ExitCode = -1;      // the exit status when it exited, else -1
   int Signal = 0;         // the signal that ended it, else 0
   bool TimedOut = false;  // killed at the time limit
+  // CPU time (user and system) the child used, with its own children that it waited for.
+  std::chrono::microseconds CpuTime{0};
 };
 
 // A program started with pipes on its standard streams. A thread of the runner feeds what the test
@@ -64,6 +66,10 @@ class ChildProcess {
   void Write(std::string_view ABytes);
   // Closes the child's standard input once everything written before has been handed over.
   void CloseStdin();
+  // Stops reading the child's standard output and closes the reading end, as a reader that exits
+  // early would: the child's next write to it fails (EPIPE, or SIGPIPE where not ignored). What was
+  // read before stays in Stdout().
+  void CloseStdoutReader();
 
   // Waits until AText appears in standard output after the end of the text that the last successful
   // call found (the first call searches from the start), so successive calls follow the dialogue.
@@ -94,6 +100,7 @@ class ChildProcess {
   mutable std::condition_variable FChanged;
   std::string FInput;  // not yet written to the child
   bool FCloseInput = false;
+  bool FCloseOutput = false;
   bool FKill = false;
   size_t FStdoutFound = 0;  // where WaitForStdout searches next
   bool FOutputEnded = false;

@@ -1,0 +1,122 @@
+// Waits that a signal interrupts every 10 ms (a handler that does nothing, installed without
+// SA_RESTART) resume with the time that is left, so they still last their full time: a line read,
+// a pause, and a timed connect whose worker thread is interrupted as well.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "client/IdTCPClient.hpp"
+#include "connection/IdGlobal.hpp"
+#include "errors/IdException.hpp"
+#include "support/LoopbackServer.hpp"
+#include "support/ProcStat.hpp"
+#include "support/StalledListener.hpp"
+#include "support/Watchdog.hpp"
+
+namespace qor::test {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::duration_cast;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+thread_local volatile sig_atomic_t SignalsHere = 0;  // signals the current thread has handled
+
+void CountSignal(int) {
+  SignalsHere = SignalsHere + 1;
+}
+
+// Makes SIGALRM run CountSignal, without SA_RESTART, so that a blocking call it interrupts fails
+// with EINTR; while it lives, a thread of its own sends SIGALRM to every other thread of the process
+// every AInterval: an interval timer that also reaches threads the test cannot name, such as a
+// connect worker. The handler stays installed afterwards: a signal sent last may reach its thread
+// only after the rain has stopped.
+class TSignalRain {
+ public:
+  explicit TSignalRain(milliseconds AInterval) {
+    struct sigaction action {};
+    action.sa_handler = CountSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGALRM, &action, nullptr);
+    FThread = std::thread([this, AInterval] {
+      const pid_t self = static_cast<pid_t>(::syscall(SYS_gettid));
+      for (auto next = steady_clock::now(); !FStop.load(); next += AInterval) {
+        std::this_thread::sleep_until(next);
+        SignalOthers(self);
+      }
+    });
+  }
+
+  ~TSignalRain() {
+    FStop.store(true);
+    FThread.join();
+  }
+
+  TSignalRain(const TSignalRain&) = delete;
+  TSignalRain& operator=(const TSignalRain&) = delete;
+
+ private:
+  static void SignalOthers(pid_t ASelf) {
+    DIR* const tasks = ::opendir("/proc/self/task");
+    if (tasks == nullptr) return;
+    while (const dirent* entry = ::readdir(tasks)) {
+      const pid_t tid = static_cast<pid_t>(std::atoi(entry->d_name));
+      if (tid > 0 && tid != ASelf) ::syscall(SYS_tgkill, ::getpid(), tid, SIGALRM);
+    }
+    ::closedir(tasks);
+  }
+
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+// Runs AWait and checks that it took its full second although the signals kept interrupting it.
+template <class Wait>
+void ExpectFullSecond(const char* AWhat, Wait AWait) {
+  SCOPED_TRACE(AWhat);
+  const sig_atomic_t signalsBefore = SignalsHere;
+  const auto started = steady_clock::now();
+  AWait();
+  const auto took = steady_clock::now() - started;
+  EXPECT_GE(took, 900ms);
+  EXPECT_LT(took, 5s);
+  EXPECT_GE(SignalsHere - signalsBefore, 20) << "the wait was hardly interrupted";
+}
+
+TEST(InterruptedWait, WaitsInterruptedEvery10MsStillLastTheirFullTime) {
+  Watchdog watchdog(60s, "InterruptedWait");
+  LoopbackServer silent;  // accepts, and says nothing
+  StalledListener stalled;
+  TIdTCPClient reader(nullptr);
+  reader.SetHost(LoopbackServer::Host);
+  reader.SetPort(silent.Port());
+  reader.SetReadTimeout(1000);
+  reader.Connect(-1);
+  TIdTCPClient connector(nullptr);
+  connector.SetHost(StalledListener::Host);
+  connector.SetPort(stalled.Port());
+
+  const auto cpuAtStart = ThreadCpuTime();
+  {
+    TSignalRain rain(10ms);
+    ExpectFullSecond("ReadLn", [&] { EXPECT_THROW(reader.ReadLn(), EIdReadTimeout); });
+    ExpectFullSecond("PauseMs", [] { PauseMs(1000); });
+    // The worker's connect is interrupted too; it must not end the connect before the time-out.
+    ExpectFullSecond("timed connect", [&] { EXPECT_THROW(connector.Connect(1000), EIdConnectTimeout); });
+  }
+  EXPECT_LT(ThreadCpuTime() - cpuAtStart, 500ms);
+  EXPECT_EQ(silent.Received(), "");
+}
+
+}  // namespace
+}  // namespace qor::test
