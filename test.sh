@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test with the given presets in turn (default: just "default"; others are asan,
-# tsan and m32), installing what the build needs when it is missing. Prints a timing line per preset
-# and exits non-zero if any preset failed to configure, build or pass its tests.
+# tsan, m32 and fuzz), installing what the build needs when it is missing. Prints a timing line per
+# preset and exits non-zero if any preset failed to configure, build or pass its tests.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -10,6 +10,7 @@ presets=("${@:-default}")
 packages=("${QOR_BUILD_PACKAGES[@]}" "${QOR_TEST_PACKAGES[@]}")
 for preset in "${presets[@]}"; do
   [[ $preset == m32 ]] && packages+=(g++-multilib)
+  [[ $preset == fuzz ]] && packages+=("${QOR_FUZZ_PACKAGES[@]}")
 done
 ensure_packages "${packages[@]}"
 

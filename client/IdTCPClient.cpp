@@ -8,9 +8,13 @@ namespace qor {
 
 TIdTCPClient::TIdTCPClient(TComponent* AOwner) : TIdTCPConnection(AOwner) {}
 
-void TIdTCPClient::SetHost(const std::string& AValue) { FHost = AValue; }
+void TIdTCPClient::SetHost(const std::string& AValue) {
+  FHost = AValue;
+}
 
-void TIdTCPClient::SetPort(int32_t AValue) { FPort = AValue; }
+void TIdTCPClient::SetPort(int32_t AValue) {
+  FPort = AValue;
+}
 
 void TIdTCPClient::FireConnected() {
   if (OnConnected) OnConnected(this);

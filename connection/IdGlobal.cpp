@@ -60,7 +60,9 @@ int32_t FindInMemory(const std::string& ASubStr, const void* ABuffer, int32_t AS
   for (const char* p = buffer; p <= lastStart; ++p) {
     p = static_cast<const char*>(std::memchr(p, first, static_cast<size_t>(lastStart - p) + 1));
     if (p == nullptr) return 0;
-    if (std::memcmp(p + 1, ASubStr.data() + 1, length - 1) == 0) return static_cast<int32_t>(p - buffer) + 1;
+    if (length == 1 || std::memcmp(p + 1, ASubStr.data() + 1, length - 1) == 0) {
+      return static_cast<int32_t>(p - buffer) + 1;
+    }
   }
   return 0;
 }

@@ -9,8 +9,12 @@ namespace qor {
 inline constexpr int32_t IdTimeoutInfinite = -2;
 inline constexpr int32_t IdTimeoutDefault = -1;
 
-inline int32_t MinOf(int32_t A, int32_t B) { return B < A ? B : A; }
-inline int32_t MaxOf(int32_t A, int32_t B) { return B > A ? B : A; }
+inline int32_t MinOf(int32_t A, int32_t B) {
+  return B < A ? B : A;
+}
+inline int32_t MaxOf(int32_t A, int32_t B) {
+  return B > A ? B : A;
+}
 
 // Returns the text before the first ADelim in AInput (all of it when there is none); with ADelete,
 // AInput keeps only what follows the delimiter (nothing when there is none).

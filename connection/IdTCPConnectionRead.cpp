@@ -69,9 +69,24 @@ void TIdTCPConnection::PollForClose(bool ARaiseIfClosed) {
   FillInputBuffer(ARaiseIfClosed, 1, false);
 }
 
+namespace {
+
+const std::string LF("\n");
+
+// Byte-wise equality, inline: terminators are a byte or two, and this runs once a line.
+bool SameBytes(const std::string& A, const std::string& B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i) {
+    if (A[i] != B[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
   const int64_t size = FInBuffer.Size();
-  if (ATerminator != FScanTerminator || FScanStart > size) {
+  if (!SameBytes(ATerminator, FScanTerminator) || FScanStart > size) {
     FScanTerminator = ATerminator;
     FScanStart = 0;
   }
@@ -91,7 +106,7 @@ int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
 std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout,
                                      int32_t AMaxLineLength) {
   if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
-  const std::string terminator = ATerminator.empty() ? std::string("\n") : ATerminator;
+  const std::string& terminator = ATerminator.empty() ? LF : ATerminator;
   FLineReadEmpty = false;
   int64_t termPos;
   for (;;) {
@@ -113,7 +128,7 @@ std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATi
   }
   std::string line = FInBuffer.TakeString(static_cast<int32_t>(termPos - 1 + terminator.size()));
   line.resize(static_cast<size_t>(termPos - 1));
-  if (terminator == "\n" && !line.empty() && line.back() == '\r') line.pop_back();
+  if (SameBytes(terminator, LF) && !line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 

@@ -1,7 +1,9 @@
 // A small line server to try the client with: every line it receives is answered with a short reply
 // that ends in a blank line. "QUIT" is answered and then the connection is closed.
 //
-//   qordemod [port]      listens on 127.0.0.1, port 15937 unless given
+//   qordemod [port]      listens on 127.0.0.1, port 15937 unless given; port 0 takes a free one
+//
+// The first line it writes names the port it listens on.
 #include <sys/socket.h>
 
 #include <cstdio>
@@ -22,7 +24,8 @@ using qor::TIdStackSocketHandle;
 bool SendAll(TIdStack& AStack, TIdStackSocketHandle AHandle, const std::string& AText) {
   size_t sent = 0;
   while (sent < AText.size()) {
-    const int32_t n = AStack.SendData(AHandle, AText.data() + sent, static_cast<int32_t>(AText.size() - sent), 0);
+    const int32_t n =
+        AStack.SendData(AHandle, AText.data() + sent, static_cast<int32_t>(AText.size() - sent), 0);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -68,11 +71,16 @@ int main(int argc, char** argv) {
   const TIdStackSocketHandle listener = stack->CreateIPv4Socket(SOCK_STREAM, 0);
   const int one = 1;
   stack->SetSocketOption(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (stack->BindSocket(listener, qor::Id_PF_INET, "127.0.0.1", port) != 0 || stack->ListenSocket(listener, 16) != 0) {
+  if (stack->BindSocket(listener, qor::Id_PF_INET, "127.0.0.1", port) != 0 ||
+      stack->ListenSocket(listener, 16) != 0) {
     std::fprintf(stderr, "qordemod: cannot listen on 127.0.0.1:%d\n", static_cast<int>(port));
     return 1;
   }
-  std::printf("qordemod: listening on 127.0.0.1:%d\n", static_cast<int>(port));
+  uint16_t family = 0;
+  std::string ip;
+  int32_t bound = 0;
+  stack->GetSocketAddress(listener, family, ip, bound);
+  std::printf("qordemod: listening on 127.0.0.1:%d\n", static_cast<int>(bound));
   std::fflush(stdout);
   std::map<TIdStackSocketHandle, TPeer> peers;
   for (;;) {

@@ -23,21 +23,21 @@ QOR_ERROR_KIND(EIdConnectException, EIdException);
 // A kind that also carries a number (a reply code, a system or resolver error number) in ErrorCode.
 // CreateWithCode(ACode, AMessage) sets the message, then the number; each such kind has its own, so
 // that it makes an object of that very class.
-#define QOR_CODED_ERROR_KIND(Name, Parent)                                                   \
-  class Name : public Parent {                                                               \
-   public:                                                                                   \
-    explicit Name(std::string AMessage = {}) : Parent(std::move(AMessage)) {}                \
-    static Name CreateWithCode(int32_t ACode, std::string AMessage) {                        \
-      Name error(std::move(AMessage));                                                       \
-      error.SetErrorCode(ACode);                                                             \
-      return error;                                                                          \
-    }                                                                                        \
-    const char* ClassName() const noexcept override { return #Name; }                      \
-    int32_t ErrorCode() const noexcept { return FErrorCode; }                                \
-    void SetErrorCode(int32_t ACode) noexcept { FErrorCode = ACode; }                        \
-                                                                                             \
-   private:                                                                                  \
-    int32_t FErrorCode = 0;                                                                  \
+#define QOR_CODED_ERROR_KIND(Name, Parent)                                    \
+  class Name : public Parent {                                                \
+   public:                                                                    \
+    explicit Name(std::string AMessage = {}) : Parent(std::move(AMessage)) {} \
+    static Name CreateWithCode(int32_t ACode, std::string AMessage) {         \
+      Name error(std::move(AMessage));                                        \
+      error.SetErrorCode(ACode);                                              \
+      return error;                                                           \
+    }                                                                         \
+    const char* ClassName() const noexcept override { return #Name; }         \
+    int32_t ErrorCode() const noexcept { return FErrorCode; }                 \
+    void SetErrorCode(int32_t ACode) noexcept { FErrorCode = ACode; }         \
+                                                                              \
+   private:                                                                   \
+    int32_t FErrorCode = 0;                                                   \
   }
 
 QOR_CODED_ERROR_KIND(EIdProtocolReplyError, EIdException);
@@ -60,6 +60,9 @@ QOR_ERROR_KIND(EIdSocksServerTTLExpiredError, EIdSocksError);
 QOR_ERROR_KIND(EIdSocksServerCommandError, EIdSocksError);
 QOR_ERROR_KIND(EIdSocksServerAddressError, EIdSocksError);
 QOR_ERROR_KIND(EIdSocksTextTooLong, EIdSocksError);  // a text longer than its one-byte length field
+
+// A zero byte inside a SOCKS 4 text, which a zero byte ends.
+QOR_ERROR_KIND(EIdSocksTextHasZeroByte, EIdSocksError);
 
 QOR_ERROR_KIND(EIdInvalidSocket, EIdException);
 QOR_ERROR_KIND(EIdSetSizeExceeded, EIdException);

@@ -104,5 +104,6 @@ inline constexpr char RSSocksServerTTLExpiredError[] = "TTL expired.";
 inline constexpr char RSSocksServerCommandError[] = "Command not supported.";
 inline constexpr char RSSocksServerAddressError[] = "";
 inline constexpr char RSSocksTextTooLong[] = "Text too long for a socks request.";
+inline constexpr char RSSocksTextHasZeroByte[] = "Zero byte in a text of a socks request.";
 
 }  // namespace qor

@@ -36,11 +36,14 @@ void Exchange(TIdRUROvoduv& AClient, const std::string& AText, bool AQuote) {
   EnsureConnected(AClient);
   AClient.WriteLn(AText);
   try {
+    const std::string lineEnd("\n");
     for (;;) {
       EnsureConnected(AClient);
-      const std::string line = AClient.ReadLn("\n", -1, -1);
-      if (Trim(line).empty()) break;
-      ConsoleWriteLine(line);
+      std::string line = AClient.ReadLn(lineEnd, -1, -1);
+      if (TrimView(line).empty()) break;
+      // The LF goes onto the line itself, which usually has room left by its CR LF: no copy, one write.
+      line.push_back('\n');
+      ConsoleWrite(line);
     }
   } catch (const EInOutError&) {
     throw;  // the console itself failed: that is no end of a reply
@@ -59,8 +62,8 @@ void EnsureConnected(TIdRUROvoduv& AClient) {
       AClient.Connect(AClient.ReadTimeout());
     } catch (...) {
       ConsoleWriteLine(MsgConnectionFailed);
-      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - started);
+      const auto spent =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
       if (spent.count() < MinAttemptMs) PauseMs(MinAttemptMs - static_cast<int32_t>(spent.count()));
     }
   }

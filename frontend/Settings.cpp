@@ -23,15 +23,23 @@ constexpr TSettingLines Lines[] = {
 
 void Store(TIdRUROvoduv& AClient, TSetting ASetting, const std::string& AValue) {
   switch (ASetting) {
-    case stHost: AClient.SetHost(AValue); break;
-    case stPort: AClient.SetPort(StrToIntDef(AValue, 0)); break;
-    case stTimeout: AClient.SetReadTimeout(StrToIntDef(AValue, 0)); break;
+    case stHost:
+      AClient.SetHost(AValue);
+      break;
+    case stPort:
+      AClient.SetPort(StrToIntDef(AValue, 0));
+      break;
+    case stTimeout:
+      AClient.SetReadTimeout(StrToIntDef(AValue, 0));
+      break;
   }
 }
 
 }  // namespace
 
-void WriteSettingLine(TSetting ASetting) { ConsoleWriteLine(Lines[ASetting].Setting); }
+void WriteSettingLine(TSetting ASetting) {
+  ConsoleWriteLine(Lines[ASetting].Setting);
+}
 
 void StoreSetting(TIdRUROvoduv& AClient, TSetting ASetting, const std::string& AValue) {
   const TSettingLines& lines = Lines[ASetting];

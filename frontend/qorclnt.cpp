@@ -28,8 +28,8 @@ void PromptLoop(TIdRUROvoduv& AClient, bool& AStop) {
   ConsoleWriteLine(MsgStarted);
   AStop = false;
   while (!AStop) {
-    ConsoleWriteLine("");
-    ConsoleWrite(MsgPrompt);
+    // The blank line and the prompt leave together: one write, nothing held back.
+    ConsoleWrite(std::string("\n") + MsgPrompt);
     std::string line;
     // The end of standard input ends the run as EXIT would.
     if (!ConsoleReadLine(line)) line = "EXIT";

@@ -56,8 +56,8 @@ class TComponent {
   intptr_t FTag = 0;
   bool FDesigning = false;
   bool FDestroying = false;
-  std::vector<TComponent*> FComponents;     // owned, freed by this component
-  std::vector<TComponent*> FFreeNotifies;   // told when this component goes, and vice versa
+  std::vector<TComponent*> FComponents;    // owned, freed by this component
+  std::vector<TComponent*> FFreeNotifies;  // told when this component goes, and vice versa
 };
 
 }  // namespace qor

@@ -11,7 +11,9 @@ namespace qor {
 
 namespace {
 
-[[noreturn]] void RaiseInOut(int AErrno) { Raise(EInOutError(std::strerror(AErrno))); }
+[[noreturn]] void RaiseInOut(int AErrno) {
+  Raise(EInOutError(std::strerror(AErrno)));
+}
 
 void WriteAll(const char* AData, size_t ALength) {
   while (ALength > 0) {
@@ -25,10 +27,11 @@ void WriteAll(const char* AData, size_t ALength) {
   }
 }
 
-// Bytes read from standard input beyond the line handed out last.
+// Bytes read from standard input: those from start on are not handed out yet.
 struct InputBuffer {
   std::string pending;
-  size_t scanned = 0;  // bytes of pending already known to hold no LF
+  size_t start = 0;
+  size_t scanned = 0;  // bytes from start on already known to hold no LF
   bool ended = false;
 };
 
@@ -42,14 +45,17 @@ InputBuffer& Input() {
 bool ConsoleReadLine(std::string& ALine) {
   InputBuffer& in = Input();
   for (;;) {
-    const size_t lf = in.pending.find('\n', in.scanned);
+    const size_t lf = in.pending.find('\n', in.start + in.scanned);
     if (lf != std::string::npos) {
-      const size_t end = lf > 0 && in.pending[lf - 1] == '\r' ? lf - 1 : lf;
-      ALine.assign(in.pending, 0, end);
-      in.pending.erase(0, lf + 1);
+      const size_t end = lf > in.start && in.pending[lf - 1] == '\r' ? lf - 1 : lf;
+      ALine.assign(in.pending, in.start, end - in.start);
+      // A line is taken by moving the start; what was handed out goes only before the next read.
+      in.start = lf + 1;
       in.scanned = 0;
       return true;
     }
+    in.pending.erase(0, in.start);
+    in.start = 0;
     in.scanned = in.pending.size();
     if (in.ended) {
       if (in.pending.empty()) return false;
@@ -80,6 +86,8 @@ void ConsoleWriteLine(std::string_view AText) {
   WriteAll(line.data(), line.size());
 }
 
-void ConsoleWrite(std::string_view AText) { WriteAll(AText.data(), AText.size()); }
+void ConsoleWrite(std::string_view AText) {
+  WriteAll(AText.data(), AText.size());
+}
 
 }  // namespace qor

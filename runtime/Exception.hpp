@@ -35,11 +35,11 @@ template <class E>
 }  // namespace qor
 
 // Declares an error kind that carries only a message, with its class name.
-#define QOR_ERROR_KIND(Name, Parent)                                            \
-  class Name : public Parent {                                                  \
-   public:                                                                      \
-    using Parent::Parent;                                                       \
-    const char* ClassName() const noexcept override { return #Name; }         \
+#define QOR_ERROR_KIND(Name, Parent)                                  \
+  class Name : public Parent {                                        \
+   public:                                                            \
+    using Parent::Parent;                                             \
+    const char* ClassName() const noexcept override { return #Name; } \
   }
 
 namespace qor {

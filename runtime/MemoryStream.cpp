@@ -33,9 +33,15 @@ int64_t TMemoryStream::Write(const void* ABuffer, int64_t ACount) {
 
 int64_t TMemoryStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   switch (AOrigin) {
-    case soBeginning: FPosition = AOffset; break;
-    case soCurrent: FPosition += AOffset; break;
-    case soEnd: FPosition = FSize + AOffset; break;
+    case soBeginning:
+      FPosition = AOffset;
+      break;
+    case soCurrent:
+      FPosition += AOffset;
+      break;
+    case soEnd:
+      FPosition = FSize + AOffset;
+      break;
   }
   if (FPosition < 0) FPosition = 0;
   return FPosition;

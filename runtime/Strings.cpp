@@ -10,12 +10,16 @@
 namespace qor {
 
 std::string Trim(std::string_view AText) {
+  return std::string(TrimView(AText));
+}
+
+std::string_view TrimView(std::string_view AText) {
   auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
   size_t first = 0;
   size_t last = AText.size();
   while (first < last && isBlank(AText[first])) ++first;
   while (last > first && isBlank(AText[last - 1])) --last;
-  return std::string(AText.substr(first, last - first));
+  return AText.substr(first, last - first);
 }
 
 std::string UpperCase(std::string_view AText) {
@@ -36,7 +40,8 @@ std::string UpperCase(std::string_view AText) {
     const size_t length = used == 0 ? 1 : used;  // an embedded NUL is one byte
     char out[MB_LEN_MAX];
     std::mbstate_t outState{};
-    const size_t written = std::wcrtomb(out, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(wc))), &outState);
+    const size_t written =
+        std::wcrtomb(out, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(wc))), &outState);
     if (written == static_cast<size_t>(-1)) {
       result.append(AText.data() + pos, length);
     } else {
@@ -78,7 +83,8 @@ bool TryStrToInt(std::string_view AText, int32_t& AValue) {
   if (pos < AText.size() && (AText[pos] == '$' || AText[pos] == 'x' || AText[pos] == 'X')) {
     base = 16;
     ++pos;
-  } else if (pos + 1 < AText.size() && AText[pos] == '0' && (AText[pos + 1] == 'x' || AText[pos + 1] == 'X')) {
+  } else if (pos + 1 < AText.size() && AText[pos] == '0' &&
+             (AText[pos + 1] == 'x' || AText[pos + 1] == 'X')) {
     base = 16;
     pos += 2;
   }

@@ -8,6 +8,8 @@ namespace qor {
 
 // Removes every byte of value 32 or less from both ends.
 std::string Trim(std::string_view AText);
+// What Trim keeps, as a view into AText (no copy).
+std::string_view TrimView(std::string_view AText);
 
 // Upper-cases through the C library's locale (mbrtowc, towupper, wcrtomb); bytes that do not decode
 // are kept as they are.

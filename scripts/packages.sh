@@ -15,7 +15,9 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 }
 
-# What building the project and its tests needs.
-QOR_BUILD_PACKAGES=(cmake g++ googletest libgtest-dev libgmock-dev)
+# What building the project, its tests and its benchmarks needs.
+QOR_BUILD_PACKAGES=(cmake g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
 # The real SOCKS proxies that the tests start on loopback.
 QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client)
+# The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
+QOR_FUZZ_PACKAGES=(clang clang-14 libclang-rt-14-dev)

@@ -2,6 +2,7 @@
 // right after its TCP connect to the proxy.
 
 #include <array>
+#include <cerrno>
 #include <span>
 #include <string>
 
@@ -61,12 +62,25 @@ void CheckTextLength(const std::string& AText) {
   if (AText.size() > IdSocksMaxText) Raise(EIdSocksTextTooLong(RSSocksTextTooLong));
 }
 
+// Refuses, before anything is sent, a SOCKS 4 text with a zero byte in it: the zero byte would end
+// the text early and the proxy would read the rest as the next field (a user id could name the
+// destination).
+void CheckNoZeroByte(const std::string& AText) {
+  if (AText.find('\0') != std::string::npos) Raise(EIdSocksTextHasZeroByte(RSSocksTextHasZeroByte));
+}
+
 // A text preceded by its length in one byte (checked before).
 std::string WithLength(const std::string& AText) {
   return static_cast<char>(AText.size()) + AText;
 }
 
-// A port in network order, as the requests carry it.
+// A port outside 0..65535 would be cut to 16 bits and name another port: refused as a direct
+// connect refuses it, before anything is sent.
+void CheckPort(int32_t APort) {
+  if (APort < 0 || APort > 65535) CurrentStack->RaiseErrorCode(EINVAL);
+}
+
+// A port in network order, as the requests carry it (checked before).
 std::string PortBytes(int32_t APort) {
   const uint16_t port = CurrentStack->HostToNetShort(static_cast<uint16_t>(APort));
   return std::string(reinterpret_cast<const char*>(&port), sizeof port);
@@ -137,7 +151,11 @@ size_t Socks5ReplyRest(uint8_t AAddressType, uint8_t AFifthByte) {
 
 void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
   const bool byName = FVersion == svSocks4A;
+  const std::string userId = FUsername.substr(0, IdSocksMaxText);
+  CheckPort(APort);
   if (byName) CheckTextLength(AHost);
+  CheckNoZeroByte(userId);
+  if (byName) CheckNoZeroByte(AHost);
   TProxyLink link(FHandler);
   // Version 4, CONNECT, the port, the address (0.0.0.1 asks the proxy to resolve the name that
   // follows the user id), the user id and a 0 byte.
@@ -146,7 +164,7 @@ void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
   const uint32_t address =
       CurrentStack->ParseAddressValue(byName ? "0.0.0.1" : CurrentStack->HostToAddress(AHost));
   request.append(reinterpret_cast<const char*>(&address), sizeof address);
-  request += FUsername.substr(0, IdSocksMaxText);
+  request += userId;
   request += '\0';
   if (byName) {
     request += AHost;
@@ -166,6 +184,7 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
     CheckTextLength(FPassword);
   }
   CheckTextLength(AHost);
+  CheckPort(APort);
   TProxyLink link(FHandler);
 
   // Method selection: one method offered, and the proxy must pick it.

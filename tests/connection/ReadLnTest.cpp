@@ -23,6 +23,14 @@ TEST_F(ReadLn, CutsAtTheTerminatorAndDropsOneCarriageReturnBeforeLF) {
   EXPECT_EQ(handler->ReceiveLengths(), std::vector<int32_t>{32768});  // one receive served all
 }
 
+TEST_F(ReadLn, ASearchForAnotherTerminatorStartsAfresh) {
+  handler->QueueReceive("abcX\n");
+  EXPECT_EQ(connection.ReadLn("Y", 0), "");  // all five bytes searched for Y, in vain
+  EXPECT_TRUE(connection.LineReadEmpty());
+  EXPECT_EQ(connection.ReadLn("X"), "abc");
+  EXPECT_EQ(connection.ReadLn(), "");
+}
+
 TEST_F(ReadLn, AssemblesLinesFromManySmallReceives) {
   for (const char* chunk : {"a", "b", "c\r", "\nd", "e", "f\r", "\n", "\xC1"}) handler->QueueReceive(chunk);
   EXPECT_EQ(connection.ReadLn(), "abc");

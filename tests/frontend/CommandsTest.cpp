@@ -33,9 +33,9 @@ TEST(Commands, PortAndTimeoutFollowTheNumberRule) {
                                       "SP $1F90\nsp 0X1F90\nSP 65536\n  sp   8080  \n"
                                       "ST 2147483648\nst 2147483647\nsettimeout -5\nSETTIMEOUT 1000\n"
                                       "setport 99\n");
-  EXPECT_EQ(run.Stdout, Session("", {PortRefused, PortRefused, PortRefused, PortRefused, PortRefused, PortSet,
-                                     PortSet, PortSet, PortSet, TimeoutRefused, TimeoutSet, TimeoutRefused,
-                                     TimeoutSet, PortSet}));
+  EXPECT_EQ(run.Stdout,
+            Session("", {PortRefused, PortRefused, PortRefused, PortRefused, PortRefused, PortSet, PortSet,
+                         PortSet, PortSet, TimeoutRefused, TimeoutSet, TimeoutRefused, TimeoutSet, PortSet}));
 }
 
 TEST(Commands, HostIsStoredWithoutAnyCheck) {

@@ -30,8 +30,9 @@ TEST(Leaving, ExitWhileConnectedClosesTheConnectionAndWaitsForEnter) {
 // The uncaught-error report of a console write that failed with AReason.
 void ExpectConsoleFailure(const ProcessResult& ARun, const std::string& AReason) {
   EXPECT_EQ(ARun.ExitCode, 1);
-  EXPECT_TRUE(std::regex_match(ARun.Stderr, std::regex("Exception EInOutError in module qorclnt at [0-9A-F]{8}\\.\n" +
-                                                       AReason + "\\.\n")))
+  EXPECT_TRUE(std::regex_match(
+      ARun.Stderr,
+      std::regex("Exception EInOutError in module qorclnt at [0-9A-F]{8}\\.\n" + AReason + "\\.\n")))
       << ARun.Stderr;
 }
 

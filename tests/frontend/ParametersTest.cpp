@@ -65,9 +65,9 @@ TEST(Parameters, UnknownMissingAndOptionLikeValues) {
   } cases[] = {
       {{"-SP=80"}, unknown},
       {{"/?"}, unknown},
-      {{"-SP"}, "\n"},                         // an option left without a value
+      {{"-SP"}, "\n"},                            // an option left without a value
       {{"-SH", "-SP", "80"}, hostSet + unknown},  // -SP is the host, 80 is unknown
-      {{"-SHOST", "-?"}, hostSet},             // a value that looks like help is a value
+      {{"-SHOST", "-?"}, hostSet},                // a value that looks like help is a value
       {{"extra", "-SETHOST", "localhost"}, unknown + hostSet},
   };
   for (const auto& c : cases) {

@@ -63,6 +63,11 @@ TEST(Trim, RemovesControlBytesAndSpacesAtBothEndsOnly) {
   EXPECT_EQ(Trim(""), "");
   // Bytes above 32, including those of UTF-8 characters and DEL, stay.
   EXPECT_EQ(Trim("\x7f\xc3\xa9!\xa0"), "\x7f\xc3\xa9!\xa0");
+  // TrimView keeps the same bytes without copying them.
+  const std::string text = " \t quote \x01";
+  EXPECT_EQ(TrimView(text), "quote");
+  EXPECT_EQ(TrimView(text).data(), text.data() + 3);
+  EXPECT_TRUE(TrimView(" \r\n").empty());
 }
 
 TEST(UpperCaseAscii, FoldsOnlyLettersAToZ) {

@@ -259,5 +259,39 @@ TEST(SocksNegotiation, OverlongTextsAreRefusedBeforeAnythingIsSent) {
   }
 }
 
+TEST(SocksNegotiation, Socks4TextsWithAZeroByteAreRefusedBeforeAnythingIsSent) {
+  const std::string zeroByte = "EIdSocksTextHasZeroByte: Zero byte in a text of a socks request.";
+  // Sent, the user id would end at the zero byte and the rest would become the destination's name.
+  Proxied user(ServerScript{}, svSocks4A);
+  user.Handler.SocksInfo()->SetUsername("me\0elsewhere.test"s);
+  EXPECT_EQ(user.Connect("localhost"), zeroByte);
+  EXPECT_EQ(user.ReceivedUntilClose(), "");
+
+  Proxied host(ServerScript{}, svSocks4A);
+  EXPECT_EQ(host.Connect("wanted.test\0other"s), zeroByte);
+  EXPECT_EQ(host.ReceivedUntilClose(), "");
+
+  // A zero byte after the 255 bytes of the user id that are sent changes nothing.
+  Proxied cut(Answer(8 + 255 + 1, Socks4Granted), svSocks4);
+  cut.Handler.SocksInfo()->SetUsername(std::string(255, 'u') + '\0');
+  EXPECT_EQ(cut.Connect(), "");
+}
+
+TEST(SocksNegotiation, ADestinationPortOutsideSixteenBitsIsRefusedBeforeAnythingIsSent) {
+  for (const TSocksVersion version : {svSocks4, svSocks4A, svSocks5}) {
+    for (const int32_t port : {65616, -1}) {
+      Proxied proxied(ServerScript{}, version);
+      proxied.Handler.Open();
+      try {
+        proxied.Handler.ConnectTo("127.0.0.1", port, "", 0, 0, 0, -1);
+        ADD_FAILURE() << "port " << port << " was asked of the proxy";
+      } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), 22);
+      }
+      EXPECT_EQ(proxied.ReceivedUntilClose(), "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qor

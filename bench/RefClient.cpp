@@ -1,0 +1,125 @@
+// The least possible client that keeps the console's contract, as the end-to-end benchmark's
+// yardstick: it connects once to 127.0.0.1:port, then for every line of standard input sends the line
+// with CR LF and writes each reply line (LF-terminated, one CR before the LF dropped) with one write
+// to standard output, until a blank line. Like the console client it receives at most 32768 bytes at
+// a time, waits at most the time-out (ms) for data, and ends a reply early on a time-out, a close or
+// a line longer than 16384 bytes.
+//
+//   RefClient port [timeout]
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/UniqueFd.hpp"
+
+namespace {
+
+constexpr size_t ReceiveSize = 32768;
+constexpr size_t MaxLine = 16384;
+
+bool WriteAll(int AFd, const char* AData, size_t ALength, int AFlags) {
+  while (ALength > 0) {
+    const ssize_t n =
+        AFd == STDOUT_FILENO ? ::write(AFd, AData, ALength) : ::send(AFd, AData, ALength, AFlags);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    AData += n;
+    ALength -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Received bytes: the unread ones are [Start, End).
+struct Input {
+  char Data[MaxLine + 1 + ReceiveSize];
+  size_t Start = 0;
+  size_t End = 0;
+  size_t Scanned = 0;  // unread bytes already known to hold no LF
+};
+
+// Prints the reply lines up to the first blank one; false when the connection is of no further use.
+bool ReadReply(int AFd, Input& AIn) {
+  for (;;) {
+    char* const unread = AIn.Data + AIn.Start;
+    auto* lf = static_cast<char*>(std::memchr(unread + AIn.Scanned, '\n', AIn.End - AIn.Start - AIn.Scanned));
+    if (lf != nullptr) {
+      char* end = lf > unread && lf[-1] == '\r' ? lf - 1 : lf;
+      AIn.Start = static_cast<size_t>(lf + 1 - AIn.Data);
+      AIn.Scanned = 0;
+      if (end == unread) return true;
+      *end = '\n';  // the line and its LF, written in place
+      if (!WriteAll(STDOUT_FILENO, unread, static_cast<size_t>(end + 1 - unread), 0)) std::exit(1);
+      continue;
+    }
+    AIn.Scanned = AIn.End - AIn.Start;
+    if (AIn.Scanned > MaxLine) return false;
+    if (AIn.Start == AIn.End) {
+      AIn.Start = AIn.End = 0;
+    } else if (sizeof AIn.Data - AIn.End < ReceiveSize) {
+      std::memmove(AIn.Data, unread, AIn.Scanned);
+      AIn.Start = 0;
+      AIn.End = AIn.Scanned;
+    }
+    const ssize_t n = ::recv(AFd, AIn.Data + AIn.End, ReceiveSize, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // time-out, close or failure
+    AIn.End += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: RefClient port [timeout]\n");
+    return 2;
+  }
+  const int timeout = argc > 2 ? std::atoi(argv[2]) : 1000;
+  const qor::test::UniqueFd connection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int fd = connection.Get();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(std::atoi(argv[1])));
+  // Like the console client, it leaves Nagle's algorithm on; the time-out is set once.
+  const timeval wait{timeout / 1000, timeout % 1000 * 1000};
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
+    std::perror("RefClient");
+    return 1;
+  }
+  static Input in;
+  // Standard input, read in blocks: the unread commands are [start, have). Each command goes out with
+  // CR LF in one send.
+  static char commands[65536];
+  static char line[sizeof commands + 2];
+  size_t start = 0;
+  size_t have = 0;
+  bool usable = true;
+  for (;;) {
+    char* const first = commands + start;
+    char* const lf = static_cast<char*>(std::memchr(first, '\n', have - start));
+    if (lf == nullptr) {
+      if (start == 0 && have == sizeof commands) return 1;  // a command this long is no command
+      std::memmove(commands, first, have - start);
+      have -= start;
+      start = 0;
+      const ssize_t n = ::read(STDIN_FILENO, commands + have, sizeof commands - have);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return 0;
+      have += static_cast<size_t>(n);
+      continue;
+    }
+    const char* const end = lf > first && lf[-1] == '\r' ? lf - 1 : lf;
+    const auto length = static_cast<size_t>(end - first);
+    std::memcpy(line, first, length);
+    std::memcpy(line + length, "\r\n", 2);
+    start = static_cast<size_t>(lf + 1 - commands);
+    if (usable && WriteAll(fd, line, length + 2, MSG_NOSIGNAL)) usable = ReadReply(fd, in);
+  }
+}

@@ -1,0 +1,58 @@
+# What `cmake --install` puts in place, and the Debian package CPack builds of it:
+#   bin/                     qorclnt and the demo server qordemod
+#   include/qorclnt/         the stack's headers in their layer folders (runtime/, errors/, socket/,
+#                            connection/, client/), so "client/IdTCPClient.hpp" works as in the tree
+#   lib/libqorclient.a       the client stack in one archive: the objects of all four layers
+#   lib/cmake/qorclnt/       the package configuration; find_package(qorclnt) gives qorclnt::client
+#   share/man/man1/qorclnt.1 the manual page
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(QOR_LAYER_FOLDERS runtime errors socket connection client)
+set(QOR_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qorclnt)
+
+# One archive holds every layer, so a consumer links one library and needs no link order.
+add_library(qorclient STATIC $<TARGET_OBJECTS:qor_core> $<TARGET_OBJECTS:qor_transport>
+                             $<TARGET_OBJECTS:qor_connection> $<TARGET_OBJECTS:qor_client>)
+set_target_properties(qorclient PROPERTIES EXPORT_NAME client)
+target_include_directories(qorclient INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+                                               $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/qorclnt>)
+target_compile_features(qorclient INTERFACE cxx_std_20)
+target_link_libraries(qorclient INTERFACE Threads::Threads ${CMAKE_DL_LIBS})
+
+install(TARGETS qorclnt qordemod RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS qorclient EXPORT qorclntTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(DIRECTORY ${QOR_LAYER_FOLDERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qorclnt
+        FILES_MATCHING PATTERN "*.hpp")
+install(EXPORT qorclntTargets NAMESPACE qorclnt:: DESTINATION ${QOR_PACKAGE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/qorclntConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/qorclntConfig.cmake INSTALL_DESTINATION ${QOR_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/qorclntConfigVersion.cmake COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/qorclntConfig.cmake ${PROJECT_BINARY_DIR}/qorclntConfigVersion.cmake
+        DESTINATION ${QOR_PACKAGE_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/qorclnt.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The Debian package: `cpack -G DEB` in the build folder.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME qorclnt)
+set(CPACK_PACKAGE_VENDOR "The qorclnt developers")
+set(CPACK_PACKAGE_CONTACT "The qorclnt developers <qorclnt@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive console client for line-oriented TCP services")
+# The long description; CPack puts the summary above it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "qorclnt sends the lines typed at its prompt to a TCP server and prints the
+reply lines; it connects on demand and retries a failed connect. The package
+also holds qordemod, a small demo line server, and the client stack as a
+static library with its headers and a CMake package (find_package(qorclnt),
+target qorclnt::client).")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The programs need only the C and C++ runtime libraries; dpkg-shlibdeps finds their versions.
+find_program(QOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(QOR_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+endif()
+include(CPack)
