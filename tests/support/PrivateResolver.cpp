@@ -15,28 +15,13 @@
 #include <exception>
 #include <vector>
 
+#include "UniqueFd.hpp"
+
 namespace qor {
 
 namespace {
 
 constexpr char Prefix[] = "PrivateResolver: ";
-
-// A descriptor that is closed with its owner.
-class TDescriptor {
- public:
-  explicit TDescriptor(int AHandle = -1) noexcept : FHandle(AHandle) {}
-  ~TDescriptor() { Reset(); }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const noexcept { return FHandle; }
-  void Reset() noexcept {
-    if (FHandle != -1) ::close(FHandle);
-    FHandle = -1;
-  }
-
- private:
-  int FHandle;
-};
 
 bool WriteAll(int AHandle, const std::string& AText) {
   size_t done = 0;
@@ -54,7 +39,7 @@ class TTempFile {
  public:
   explicit TTempFile(const std::string& AText) {
     char name[] = "/tmp/qor-resolver-XXXXXX";
-    const TDescriptor file(::mkstemp(name));
+    const test::UniqueFd file(::mkstemp(name));
     if (file.Get() == -1) return;
     FName = name;
     FValid = WriteAll(file.Get(), AText);
@@ -140,8 +125,8 @@ std::string RunWithPrivateResolver(const std::function<std::string()>& AFunction
   if (!nsswitch.Valid() || (hosts && !hosts->Valid())) return SystemFailure("temporary file");
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return SystemFailure("pipe");
-  TDescriptor input(ends[0]);
-  TDescriptor output(ends[1]);
+  test::UniqueFd input(ends[0]);
+  test::UniqueFd output(ends[1]);
 
   const pid_t child = ::fork();
   if (child == -1) return SystemFailure("fork");
