@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "socket/IdIOHandler.hpp"
+#include "qorclnt/socket/IdIOHandler.hpp"
 
 namespace qor::bench {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "connection/IdBuffers.hpp"
+#include "qorclnt/connection/IdBuffers.hpp"
 
 namespace qor::bench {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "BenchTransport.hpp"
-#include "connection/IdGlobal.hpp"
-#include "connection/IdTCPConnection.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
 
 namespace qor::bench {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "BenchTransport.hpp"
-#include "connection/IdTCPConnection.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
 
 namespace qor::bench {
 namespace {

@@ -1,8 +1,8 @@
-#include "client/IdTCPClient.hpp"
+#include "qorclnt/client/IdTCPClient.hpp"
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
 
 namespace qor {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "connection/IdTCPConnection.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
 
 namespace qor {
 

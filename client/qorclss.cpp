@@ -1,4 +1,4 @@
-#include "client/qorclss.hpp"
+#include "qorclnt/client/qorclss.hpp"
 
 namespace qor {
 

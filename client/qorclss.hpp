@@ -1,6 +1,6 @@
 #pragma once
 
-#include "client/IdTCPClient.hpp"
+#include "qorclnt/client/IdTCPClient.hpp"
 
 namespace qor {
 

@@ -1,7 +1,8 @@
 # What `cmake --install` puts in place, and the Debian package CPack builds of it:
 #   bin/                     qorclnt and the demo server qordemod
 #   include/qorclnt/         the stack's headers in their layer folders (runtime/, errors/, socket/,
-#                            connection/, client/), so "client/IdTCPClient.hpp" works as in the tree
+#                            connection/, client/), included as <qorclnt/client/IdTCPClient.hpp>, the
+#                            form the tree itself uses
 #   lib/libqorclient.a       the client stack in one archive: the objects of all four layers
 #   lib/cmake/qorclnt/       the package configuration; find_package(qorclnt) gives qorclnt::client
 #   share/man/man1/qorclnt.1 the manual page
@@ -15,8 +16,8 @@ set(QOR_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qorclnt)
 add_library(qorclient STATIC $<TARGET_OBJECTS:qor_core> $<TARGET_OBJECTS:qor_transport>
                              $<TARGET_OBJECTS:qor_connection> $<TARGET_OBJECTS:qor_client>)
 set_target_properties(qorclient PROPERTIES EXPORT_NAME client)
-target_include_directories(qorclient INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
-                                               $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/qorclnt>)
+target_include_directories(qorclient INTERFACE $<BUILD_INTERFACE:${QOR_INCLUDE_ROOT}>
+                                               $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_compile_features(qorclient INTERFACE cxx_std_20)
 target_link_libraries(qorclient INTERFACE Threads::Threads ${CMAKE_DL_LIBS})
 

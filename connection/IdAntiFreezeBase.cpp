@@ -1,8 +1,8 @@
-#include "connection/IdAntiFreezeBase.hpp"
+#include "qorclnt/connection/IdAntiFreezeBase.hpp"
 
-#include "connection/IdGlobal.hpp"
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
 
 namespace qor {
 

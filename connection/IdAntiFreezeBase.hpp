@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "connection/IdBaseComponent.hpp"
+#include "qorclnt/connection/IdBaseComponent.hpp"
 
 namespace qor {
 

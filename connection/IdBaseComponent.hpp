@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "runtime/Component.hpp"
+#include "qorclnt/runtime/Component.hpp"
 
 namespace qor {
 

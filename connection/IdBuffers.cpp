@@ -1,10 +1,10 @@
-#include "connection/IdBuffers.hpp"
+#include "qorclnt/connection/IdBuffers.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
 
 namespace qor {
 

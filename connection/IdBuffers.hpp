@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "runtime/MemoryStream.hpp"
+#include "qorclnt/runtime/MemoryStream.hpp"
 
 namespace qor {
 

@@ -1,9 +1,9 @@
-#include "connection/IdComponent.hpp"
+#include "qorclnt/connection/IdComponent.hpp"
 
 #include <mutex>
 
-#include "errors/IdResourceStrings.hpp"
-#include "socket/IdStack.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 

@@ -6,8 +6,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "connection/IdBaseComponent.hpp"
-#include "runtime/Format.hpp"
+#include "qorclnt/connection/IdBaseComponent.hpp"
+#include "qorclnt/runtime/Format.hpp"
 
 namespace qor {
 

@@ -1,11 +1,11 @@
-#include "connection/IdGlobal.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
 
 #include <cstring>
 #include <thread>
 
-#include "connection/IdComponent.hpp"
-#include "runtime/Strings.hpp"
-#include "socket/IdStack.hpp"
+#include "qorclnt/connection/IdComponent.hpp"
+#include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 

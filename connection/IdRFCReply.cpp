@@ -1,6 +1,6 @@
-#include "connection/IdRFCReply.hpp"
+#include "qorclnt/connection/IdRFCReply.hpp"
 
-#include "runtime/Strings.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor {
 

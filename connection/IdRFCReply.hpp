@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/Persistent.hpp"
+#include "qorclnt/runtime/Persistent.hpp"
 
 namespace qor {
 

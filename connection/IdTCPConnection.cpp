@@ -1,7 +1,7 @@
-#include "connection/IdTCPConnection.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
 
 namespace qor {
 

@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "connection/IdBaseComponent.hpp"
-#include "connection/IdBuffers.hpp"
-#include "connection/IdComponent.hpp"
-#include "connection/IdGlobal.hpp"
-#include "connection/IdRFCReply.hpp"
-#include "runtime/Exception.hpp"
-#include "runtime/MemoryStream.hpp"
-#include "socket/IdIOHandler.hpp"
-#include "socket/IdIntercept.hpp"
+#include "qorclnt/connection/IdBaseComponent.hpp"
+#include "qorclnt/connection/IdBuffers.hpp"
+#include "qorclnt/connection/IdComponent.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/connection/IdRFCReply.hpp"
+#include "qorclnt/runtime/Exception.hpp"
+#include "qorclnt/runtime/MemoryStream.hpp"
+#include "qorclnt/socket/IdIOHandler.hpp"
+#include "qorclnt/socket/IdIntercept.hpp"
 
 namespace qor {
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "connection/IdGlobal.hpp"
-#include "connection/IdTCPConnection.hpp"
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/Strings.hpp"
-#include "socket/IdStack.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "connection/IdTCPConnection.hpp"
-#include "errors/IdException.hpp"
-#include "runtime/Strings.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor {
 

@@ -4,13 +4,13 @@
 #include <cerrno>
 #include <memory>
 
-#include "connection/IdAntiFreezeBase.hpp"
-#include "connection/IdTCPConnection.hpp"
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/FileStream.hpp"
-#include "runtime/Format.hpp"
-#include "socket/IdStack.hpp"
+#include "qorclnt/connection/IdAntiFreezeBase.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/FileStream.hpp"
+#include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 

@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "connection/IdGlobal.hpp"
-#include "runtime/Strings.hpp"
-#include "socket/IdStack.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace {
 

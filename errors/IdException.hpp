@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/Exception.hpp"
+#include "qorclnt/runtime/Exception.hpp"
 
 namespace qor {
 

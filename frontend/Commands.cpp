@@ -1,14 +1,14 @@
-#include "frontend/Commands.hpp"
+#include "qorclnt/frontend/Commands.hpp"
 
 #include <chrono>
 
-#include "client/qorclss.hpp"
-#include "connection/IdGlobal.hpp"
-#include "frontend/Messages.hpp"
-#include "frontend/Settings.hpp"
-#include "runtime/Console.hpp"
-#include "runtime/RuntimeErrors.hpp"
-#include "runtime/Strings.hpp"
+#include "qorclnt/client/qorclss.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/frontend/Messages.hpp"
+#include "qorclnt/frontend/Settings.hpp"
+#include "qorclnt/runtime/Console.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor::frontend {
 

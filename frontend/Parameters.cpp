@@ -1,9 +1,9 @@
-#include "frontend/Parameters.hpp"
+#include "qorclnt/frontend/Parameters.hpp"
 
-#include "frontend/Messages.hpp"
-#include "frontend/Settings.hpp"
-#include "runtime/Console.hpp"
-#include "runtime/Strings.hpp"
+#include "qorclnt/frontend/Messages.hpp"
+#include "qorclnt/frontend/Settings.hpp"
+#include "qorclnt/runtime/Console.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor::frontend {
 

@@ -1,9 +1,9 @@
-#include "frontend/Settings.hpp"
+#include "qorclnt/frontend/Settings.hpp"
 
-#include "client/qorclss.hpp"
-#include "frontend/Messages.hpp"
-#include "runtime/Console.hpp"
-#include "runtime/Strings.hpp"
+#include "qorclnt/client/qorclss.hpp"
+#include "qorclnt/frontend/Messages.hpp"
+#include "qorclnt/runtime/Console.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor::frontend {
 

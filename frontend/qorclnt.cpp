@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "client/qorclss.hpp"
-#include "frontend/Commands.hpp"
-#include "frontend/Messages.hpp"
-#include "frontend/Parameters.hpp"
-#include "runtime/Console.hpp"
-#include "runtime/UncaughtError.hpp"
+#include "qorclnt/client/qorclss.hpp"
+#include "qorclnt/frontend/Commands.hpp"
+#include "qorclnt/frontend/Messages.hpp"
+#include "qorclnt/frontend/Parameters.hpp"
+#include "qorclnt/runtime/Console.hpp"
+#include "qorclnt/runtime/UncaughtError.hpp"
 
 namespace qor::frontend {
 

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
 
 namespace qor::fuzz {
 

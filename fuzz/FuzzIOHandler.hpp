@@ -4,7 +4,7 @@
 #include <string>
 
 #include "FuzzInput.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
 
 namespace qor::fuzz {
 

@@ -10,8 +10,8 @@
 #include "FuzzIOHandler.hpp"
 #include "FuzzInput.hpp"
 #include "Reference.hpp"
-#include "connection/IdTCPConnection.hpp"
-#include "errors/IdException.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
+#include "qorclnt/errors/IdException.hpp"
 
 namespace qor::fuzz {
 namespace {

@@ -12,9 +12,9 @@
 #include "FuzzIOHandler.hpp"
 #include "FuzzInput.hpp"
 #include "Reference.hpp"
-#include "connection/IdRFCReply.hpp"
-#include "connection/IdTCPConnection.hpp"
-#include "errors/IdException.hpp"
+#include "qorclnt/connection/IdRFCReply.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
+#include "qorclnt/errors/IdException.hpp"
 
 namespace qor::fuzz {
 namespace {

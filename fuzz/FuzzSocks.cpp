@@ -16,9 +16,9 @@
 #include "FuzzInput.hpp"
 #include "Reference.hpp"
 #include "SocksDialogue.hpp"
-#include "errors/IdException.hpp"
-#include "socket/IdSocks.hpp"
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 namespace qor::fuzz {
 namespace {

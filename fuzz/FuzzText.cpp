@@ -13,10 +13,10 @@
 #include "FuzzCheck.hpp"
 #include "FuzzInput.hpp"
 #include "Reference.hpp"
-#include "connection/IdGlobal.hpp"
-#include "runtime/RuntimeErrors.hpp"
-#include "runtime/Strings.hpp"
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 namespace qor::fuzz {
 namespace {

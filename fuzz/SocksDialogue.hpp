@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "socket/IdSocks.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
 
 // A reference of the client side of the SOCKS dialogues, for the SOCKS harness: what the client
 // should conclude from the proxy's bytes, and a reader of the requests it sent.

@@ -1,4 +1,4 @@
-#include "runtime/Component.hpp"
+#include "qorclnt/runtime/Component.hpp"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
-#include "runtime/Console.hpp"
+#include "qorclnt/runtime/Console.hpp"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 

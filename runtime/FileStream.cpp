@@ -1,7 +1,7 @@
 // 64-bit offsets also in the 32-bit build.
 #define _FILE_OFFSET_BITS 64
 
-#include "runtime/FileStream.hpp"
+#include "qorclnt/runtime/FileStream.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 

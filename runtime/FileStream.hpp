@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/MemoryStream.hpp"
+#include "qorclnt/runtime/MemoryStream.hpp"
 
 namespace qor {
 

@@ -1,8 +1,8 @@
-#include "runtime/Format.hpp"
+#include "qorclnt/runtime/Format.hpp"
 
 #include <cstdio>
 
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 

@@ -1,4 +1,4 @@
-#include "runtime/MemoryStream.hpp"
+#include "qorclnt/runtime/MemoryStream.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "runtime/Persistent.hpp"
+#include "qorclnt/runtime/Persistent.hpp"
 
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/Format.hpp"
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 

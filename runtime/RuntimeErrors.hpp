@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/Exception.hpp"
+#include "qorclnt/runtime/Exception.hpp"
 
 namespace qor {
 

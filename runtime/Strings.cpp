@@ -1,11 +1,11 @@
-#include "runtime/Strings.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 #include <climits>
 #include <cwchar>
 #include <cwctype>
 
-#include "runtime/Format.hpp"
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 

@@ -1,4 +1,4 @@
-#include "runtime/UncaughtError.hpp"
+#include "qorclnt/runtime/UncaughtError.hpp"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <new>
 #include <string_view>
 
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 

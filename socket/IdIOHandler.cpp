@@ -1,4 +1,4 @@
-#include "socket/IdIOHandler.hpp"
+#include "qorclnt/socket/IdIOHandler.hpp"
 
 namespace qor {
 

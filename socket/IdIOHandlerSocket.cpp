@@ -1,15 +1,15 @@
-#include "socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include "connection/IdAntiFreezeBase.hpp"
-#include "connection/IdGlobal.hpp"
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "socket/IdSocks.hpp"
+#include "qorclnt/connection/IdAntiFreezeBase.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
 
 namespace qor {
 

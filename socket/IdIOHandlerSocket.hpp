@@ -6,8 +6,8 @@
 #include <string>
 #include <thread>
 
-#include "socket/IdIOHandler.hpp"
-#include "socket/IdSocketHandle.hpp"
+#include "qorclnt/socket/IdIOHandler.hpp"
+#include "qorclnt/socket/IdSocketHandle.hpp"
 
 namespace qor {
 

@@ -1,4 +1,4 @@
-#include "socket/IdIntercept.hpp"
+#include "qorclnt/socket/IdIntercept.hpp"
 
 namespace qor {
 

@@ -2,8 +2,8 @@
 
 #include <functional>
 
-#include "connection/IdBaseComponent.hpp"
-#include "runtime/MemoryStream.hpp"
+#include "qorclnt/connection/IdBaseComponent.hpp"
+#include "qorclnt/runtime/MemoryStream.hpp"
 
 namespace qor {
 

@@ -1,14 +1,14 @@
-#include "socket/IdSocketHandle.hpp"
+#include "qorclnt/socket/IdSocketHandle.hpp"
 
 #include <sys/socket.h>
 
 #include <cerrno>
 
-#include "connection/IdAntiFreezeBase.hpp"
-#include "connection/IdGlobal.hpp"
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/Format.hpp"
+#include "qorclnt/connection/IdAntiFreezeBase.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Format.hpp"
 
 namespace qor {
 

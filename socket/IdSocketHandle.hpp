@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "socket/IdStack.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 

@@ -1,6 +1,6 @@
-#include "socket/IdSocks.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
 
-#include "socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
 
 namespace qor {
 

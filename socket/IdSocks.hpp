@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "connection/IdComponent.hpp"
+#include "qorclnt/connection/IdComponent.hpp"
 
 namespace qor {
 

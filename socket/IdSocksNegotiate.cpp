@@ -6,11 +6,11 @@
 #include <span>
 #include <string>
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
-#include "socket/IdSocks.hpp"
-#include "socket/IdStack.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 

@@ -1,12 +1,12 @@
-#include "socket/IdStack.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 #include <algorithm>
 #include <utility>
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/Format.hpp"
-#include "runtime/Strings.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor {
 

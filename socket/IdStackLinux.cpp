@@ -1,4 +1,4 @@
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/Strings.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "socket/IdStack.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 

@@ -1,5 +1,5 @@
 // The resolver operations of the Linux stack: host names, addresses and services.
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -10,11 +10,11 @@
 #include <cstring>
 #include <new>
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/Format.hpp"
-#include "runtime/RuntimeErrors.hpp"
-#include "runtime/Strings.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor {
 

@@ -1,6 +1,6 @@
 // WaitForSockets of the Linux stack. It waits with poll, so that any descriptor can be watched, and
 // reports what select would: a descriptor counts once for each list it is ready in.
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 #include <poll.h>
 
@@ -11,8 +11,8 @@
 #include <iterator>
 #include <vector>
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
 
 namespace qor {
 

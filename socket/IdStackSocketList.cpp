@@ -1,7 +1,7 @@
-#include "socket/IdStackSocketList.hpp"
+#include "qorclnt/socket/IdStackSocketList.hpp"
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
 
 namespace qor {
 

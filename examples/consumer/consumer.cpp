@@ -2,10 +2,10 @@
 //   consumer PORT
 #include <cstdio>
 
-#include "client/IdTCPClient.hpp"
-#include "runtime/Console.hpp"
-#include "runtime/Strings.hpp"
-#include "runtime/UncaughtError.hpp"
+#include <qorclnt/client/IdTCPClient.hpp>
+#include <qorclnt/runtime/Console.hpp>
+#include <qorclnt/runtime/Strings.hpp>
+#include <qorclnt/runtime/UncaughtError.hpp>
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -1,4 +1,4 @@
-#include "client/qorclss.hpp"
+#include "qorclnt/client/qorclss.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "errors/IdException.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "support/FreePort.hpp"
 #include "support/LoopbackServer.hpp"
 

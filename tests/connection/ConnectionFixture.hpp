@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "connection/IdTCPConnection.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
 #include "support/FakeIOHandler.hpp"
 
 namespace qor::test {

@@ -3,8 +3,8 @@
 #include <memory>
 #include <thread>
 
-#include "connection/IdAntiFreezeBase.hpp"
-#include "errors/IdException.hpp"
+#include "qorclnt/connection/IdAntiFreezeBase.hpp"
+#include "qorclnt/errors/IdException.hpp"
 
 namespace qor {
 namespace {

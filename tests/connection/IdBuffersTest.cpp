@@ -1,11 +1,11 @@
-#include "connection/IdBuffers.hpp"
+#include "qorclnt/connection/IdBuffers.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "errors/IdException.hpp"
+#include "qorclnt/errors/IdException.hpp"
 
 namespace qor {
 namespace {

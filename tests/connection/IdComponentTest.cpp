@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "connection/IdComponent.hpp"
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/RuntimeErrors.hpp"
-#include "socket/IdStack.hpp"
+#include "qorclnt/connection/IdComponent.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 namespace {

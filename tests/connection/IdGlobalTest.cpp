@@ -5,9 +5,9 @@
 #include <string>
 #include <thread>
 
-#include "connection/IdComponent.hpp"
-#include "connection/IdGlobal.hpp"
-#include "socket/IdStack.hpp"
+#include "qorclnt/connection/IdComponent.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 namespace {

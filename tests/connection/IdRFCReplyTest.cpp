@@ -1,8 +1,8 @@
-#include "connection/IdRFCReply.hpp"
+#include "qorclnt/connection/IdRFCReply.hpp"
 
 #include <gtest/gtest.h>
 
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 namespace {

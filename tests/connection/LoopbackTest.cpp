@@ -6,9 +6,9 @@
 #include <chrono>
 #include <string>
 
-#include "connection/IdTCPConnection.hpp"
-#include "errors/IdException.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/connection/IdTCPConnection.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor::test {

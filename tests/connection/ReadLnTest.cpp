@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ConnectionFixture.hpp"
-#include "errors/IdException.hpp"
+#include "qorclnt/errors/IdException.hpp"
 
 namespace qor::test {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ConnectionFixture.hpp"
-#include "errors/IdException.hpp"
-#include "runtime/MemoryStream.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/runtime/MemoryStream.hpp"
 
 namespace qor::test {
 namespace {

@@ -3,9 +3,9 @@
 #include <string>
 #include <type_traits>
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/Format.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Format.hpp"
 
 namespace qor {
 namespace {

@@ -8,10 +8,10 @@
 #include <map>
 #include <string>
 
-#include "client/IdTCPClient.hpp"
-#include "errors/IdException.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
-#include "socket/IdSocks.hpp"
+#include "qorclnt/client/IdTCPClient.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
 #include "support/FreePort.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/ProcStat.hpp"

@@ -13,9 +13,9 @@
 #include <string>
 #include <thread>
 
-#include "client/IdTCPClient.hpp"
-#include "connection/IdGlobal.hpp"
-#include "errors/IdException.hpp"
+#include "qorclnt/client/IdTCPClient.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/errors/IdException.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/ProcStat.hpp"
 #include "support/StalledListener.hpp"

@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "client/IdTCPClient.hpp"
-#include "errors/IdException.hpp"
+#include "qorclnt/client/IdTCPClient.hpp"
+#include "qorclnt/errors/IdException.hpp"
 #include "support/Posix.hpp"
 #include "support/ProcStat.hpp"
 #include "support/Watchdog.hpp"

@@ -11,10 +11,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "errors/IdException.hpp"
-#include "errors/IdResourceStrings.hpp"
-#include "runtime/Format.hpp"
-#include "runtime/UncaughtError.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/runtime/UncaughtError.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/Component.hpp"
+#include "qorclnt/runtime/Component.hpp"
 
 namespace qor {
 namespace {

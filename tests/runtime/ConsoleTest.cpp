@@ -1,4 +1,4 @@
-#include "runtime/Console.hpp"
+#include "qorclnt/runtime/Console.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

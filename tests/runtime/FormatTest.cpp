@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "runtime/Format.hpp"
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "runtime/MemoryStream.hpp"
+#include "qorclnt/runtime/MemoryStream.hpp"
 
 namespace qor {
 namespace {

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "runtime/RuntimeErrors.hpp"
-#include "runtime/Strings.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/Strings.hpp"
 
 namespace qor {
 namespace {

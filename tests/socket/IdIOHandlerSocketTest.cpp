@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "TransportSockets.hpp"
-#include "connection/IdAntiFreezeBase.hpp"
-#include "errors/IdException.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/connection/IdAntiFreezeBase.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor {

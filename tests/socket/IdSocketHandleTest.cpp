@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "TransportSockets.hpp"
-#include "connection/IdComponent.hpp"
-#include "errors/IdException.hpp"
-#include "socket/IdSocketHandle.hpp"
+#include "qorclnt/connection/IdComponent.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdSocketHandle.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor {

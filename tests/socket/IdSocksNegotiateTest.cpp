@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "errors/IdException.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
-#include "socket/IdSocks.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor {

@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "TransportSockets.hpp"
-#include "errors/IdException.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
-#include "socket/IdSocks.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
 
 namespace qor {
 namespace {

@@ -1,6 +1,6 @@
 // The resolver operations of TIdStackLinux. Host lookups run through RunWithPrivateResolver, so
 // that no query leaves the machine.
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "errors/IdException.hpp"
+#include "qorclnt/errors/IdException.hpp"
 #include "support/PrivateResolver.hpp"
 
 namespace qor {

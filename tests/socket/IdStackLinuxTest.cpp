@@ -1,4 +1,4 @@
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <string>
 
-#include "errors/IdException.hpp"
-#include "runtime/RuntimeErrors.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 #include "socket/LoopbackSockets.hpp"
 
 namespace qor {

@@ -1,4 +1,4 @@
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "errors/IdException.hpp"
+#include "qorclnt/errors/IdException.hpp"
 #include "socket/LoopbackSockets.hpp"
 
 namespace qor {

@@ -1,8 +1,8 @@
-#include "socket/IdStackSocketList.hpp"
+#include "qorclnt/socket/IdStackSocketList.hpp"
 
 #include <gtest/gtest.h>
 
-#include "errors/IdException.hpp"
+#include "qorclnt/errors/IdException.hpp"
 
 namespace qor {
 namespace {

@@ -1,4 +1,4 @@
-#include "socket/IdStack.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "errors/IdException.hpp"
-#include "socket/IdStackLinux.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdStackLinux.hpp"
 
 namespace qor {
 namespace {

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <string>
 
-#include "errors/IdException.hpp"
-#include "socket/IdIOHandlerSocket.hpp"
-#include "socket/IdSocks.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/SocksProxies.hpp"
 

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "socket/IdIOHandler.hpp"
+#include "qorclnt/socket/IdIOHandler.hpp"
 
 namespace qor::test {
 
