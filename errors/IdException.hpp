@@ -63,6 +63,8 @@ QOR_ERROR_KIND(EIdSocksTextTooLong, EIdSocksError);  // a text longer than its o
 
 // A zero byte inside a SOCKS 4 text, which a zero byte ends.
 QOR_ERROR_KIND(EIdSocksTextHasZeroByte, EIdSocksError);
+// A SOCKS 5 reply whose address type gives no length for the rest of the reply.
+QOR_ERROR_KIND(EIdSocksReplyAddressTypeError, EIdSocksError);
 
 QOR_ERROR_KIND(EIdInvalidSocket, EIdException);
 QOR_ERROR_KIND(EIdSetSizeExceeded, EIdException);

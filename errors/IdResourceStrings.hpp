@@ -105,5 +105,6 @@ inline constexpr char RSSocksServerCommandError[] = "Command not supported.";
 inline constexpr char RSSocksServerAddressError[] = "";
 inline constexpr char RSSocksTextTooLong[] = "Text too long for a socks request.";
 inline constexpr char RSSocksTextHasZeroByte[] = "Zero byte in a text of a socks request.";
+inline constexpr char RSSocksReplyAddressTypeError[] = "Unknown address type in socks reply.";
 
 }  // namespace qor
