@@ -79,5 +79,7 @@ QOR_ERROR_KIND(EIdNotEnoughDataInBuffer, EIdTCPConnectionError);
 QOR_ERROR_KIND(EIdNoDataToRead, EIdTCPConnectionError);
 QOR_ERROR_KIND(EIdNotConnected, EIdTCPConnectionError);
 QOR_ERROR_KIND(EIdFileNotFound, EIdTCPConnectionError);
+// A stream to send that is longer than the connection's 32-bit counts can describe.
+QOR_ERROR_KIND(EIdStreamTooLarge, EIdTCPConnectionError);
 
 }  // namespace qor

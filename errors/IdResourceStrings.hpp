@@ -27,6 +27,7 @@ inline constexpr char RSNotEnoughDataInBuffer[] = "Not enough data in buffer.";
 inline constexpr char RSNoDataToRead[] = "No data to read.";
 inline constexpr char RSNotConnected[] = "Not Connected";
 inline constexpr char RSFileNotFound[] = "File \"%s\" not found";
+inline constexpr char RSStreamTooLarge[] = "Stream too large to send.";
 
 // Connect
 inline constexpr char RSConnectTimeout[] = "Connect timed out.";
