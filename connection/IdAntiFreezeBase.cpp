@@ -14,8 +14,8 @@ TIdAntiFreezeBase::TIdAntiFreezeBase(TComponent* AOwner) : TIdBaseComponent(AOwn
     CurrentAntiFreeze = this;
     return;
   }
-  // In design state nothing is registered, and a second object is refused. The refused object is
-  // destroyed half-made, which clears the registration as every anti-freeze's destruction does.
+  // In design state nothing is registered, and a second object is refused; the refusal also clears
+  // the registration.
   if (CurrentAntiFreeze != nullptr) {
     CurrentAntiFreeze = nullptr;
     Raise(EIdException(RSOnlyOneAntiFreeze));
@@ -23,7 +23,8 @@ TIdAntiFreezeBase::TIdAntiFreezeBase(TComponent* AOwner) : TIdBaseComponent(AOwn
 }
 
 TIdAntiFreezeBase::~TIdAntiFreezeBase() {
-  CurrentAntiFreeze = nullptr;
+  // Only the registered one unregisters: a replaced one going must not stop the live one's turns.
+  if (CurrentAntiFreeze == this) CurrentAntiFreeze = nullptr;
 }
 
 bool TIdAntiFreezeBase::ShouldProcessIdle() {

@@ -78,12 +78,14 @@ class TIdTCPConnection : public TIdComponent {
                              int32_t AMaxLineLength = -1);
   // Sends ACommand as a line, then ReadReply(AAllowed).
   virtual int16_t SendCommand(const std::string& ACommand, const TIdReplyCodes& AAllowed);
-  // Sends the bytes of AOut; nothing at all for an empty text.
+  // Sends the bytes of AOut; nothing at all for an empty text. A text of 2 GiB or more goes out in
+  // several WriteBytes.
   virtual void Write(const std::string& AOut);
   // Sends AOut followed by CR LF, in one WriteBytes.
   virtual void WriteLn(const std::string& AOut = "");
   // Sends ACount bytes (0: up to the end) of AStream in chunks of SendBufferSize, inside a write-work
   // span, from the start when AFromStart; with ASendByteCount the count goes first, as WriteInt32.
+  // EIdStreamTooLarge, before anything is sent, for more than 2 GiB - 1 bytes.
   virtual void WriteFromStream(TStream* AStream, bool AFromStart = true, bool ASendByteCount = false,
                                int32_t ACount = 0);
   // Sends the whole file; returns its size. EIdFileNotFound when it does not exist.

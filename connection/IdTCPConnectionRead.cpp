@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/connection/IdTCPConnection.hpp"
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 #include "qorclnt/runtime/Strings.hpp"
 #include "qorclnt/socket/IdStack.hpp"
 
@@ -73,6 +75,20 @@ namespace {
 
 const std::string LF("\n");
 
+// The first ACount bytes of ABuffer, which are then consumed; counts past 32 bits are consumed in
+// pieces that the buffer's counts can describe.
+std::string TakeBytes(TIdManagedBuffer& ABuffer, int64_t ACount) {
+  if (ACount <= INT32_MAX) return ABuffer.TakeString(static_cast<int32_t>(ACount));
+  if (static_cast<uint64_t>(ACount) > std::string().max_size()) Raise(EOutOfMemory(RSOutOfMemory));
+  std::string result(ABuffer.UnreadStart(), static_cast<size_t>(ACount));
+  for (int64_t left = ACount; left > 0;) {
+    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(left, INT32_MAX));
+    ABuffer.Discard(piece);
+    left -= piece;
+  }
+  return result;
+}
+
 // Byte-wise equality, inline: terminators are a byte or two, and this runs once a line.
 bool SameBytes(const std::string& A, const std::string& B) {
   if (A.size() != B.size()) return false;
@@ -91,16 +107,20 @@ int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
     FScanStart = 0;
   }
   const auto length = static_cast<int64_t>(ATerminator.size());
-  if (size - FScanStart < length) return 0;
-  const int32_t found = FindInMemory(ATerminator, FInBuffer.UnreadStart() + FScanStart,
-                                     static_cast<int32_t>(size - FScanStart));
-  if (found == 0) {
+  // The search takes at most a 32-bit count of bytes at a time; each window ends where a terminator
+  // that starts in it could still be completed, and the next one starts there.
+  while (size - FScanStart >= length) {
+    const int64_t window = std::min<int64_t>(size - FScanStart, INT32_MAX);
+    const int32_t found =
+        FindInMemory(ATerminator, FInBuffer.UnreadStart() + FScanStart, static_cast<int32_t>(window));
+    if (found != 0) {
+      FScanStart += found - 1;
+      return FScanStart + 1;
+    }
     // A terminator whose first bytes are at the end may still be completed by the next receive.
-    FScanStart = size - length + 1;
-    return 0;
+    FScanStart += window - length + 1;
   }
-  FScanStart += found - 1;
-  return FScanStart + 1;
+  return 0;
 }
 
 std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout,
@@ -126,7 +146,7 @@ std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATi
       return {};
     }
   }
-  std::string line = FInBuffer.TakeString(static_cast<int32_t>(termPos - 1 + terminator.size()));
+  std::string line = TakeBytes(FInBuffer, termPos - 1 + static_cast<int64_t>(terminator.size()));
   line.resize(static_cast<size_t>(termPos - 1));
   if (SameBytes(terminator, LF) && !line.empty() && line.back() == '\r') line.pop_back();
   return line;
@@ -140,7 +160,7 @@ std::string TIdTCPConnection::ReadLnNonBlank(int32_t AMaxAttempts) {
 
 std::string TIdTCPConnection::ReadAvailable() {
   if (Connected()) FillInputBuffer(false, IdTimeoutDefault, true);
-  return FInBuffer.TakeString(static_cast<int32_t>(FInBuffer.Size()));
+  return TakeBytes(FInBuffer, FInBuffer.Size());
 }
 
 std::string TIdTCPConnection::ReadAll() {

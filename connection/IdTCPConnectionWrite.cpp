@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 
 #include "qorclnt/connection/IdAntiFreezeBase.hpp"
@@ -14,8 +15,25 @@
 
 namespace qor {
 
+namespace {
+
+// The most bytes one send step can be given: its count is 32 bits.
+constexpr int64_t MaxWriteBlock = INT32_MAX;
+
+// Calls ASend(offset, count) for the consecutive blocks of ASize bytes, each of them countable in
+// 32 bits, so that data of any size is sent whole.
+template <class TSend>
+void InBlocks(int64_t ASize, TSend ASend) {
+  for (int64_t offset = 0; offset < ASize; offset += MaxWriteBlock) {
+    ASend(offset, static_cast<int32_t>(std::min(ASize - offset, MaxWriteBlock)));
+  }
+}
+
+}  // namespace
+
 void TIdTCPConnection::Write(const std::string& AOut) {
-  if (!AOut.empty()) WriteBytes(AOut.data(), static_cast<int32_t>(AOut.size()));
+  InBlocks(static_cast<int64_t>(AOut.size()),
+           [this, &AOut](int64_t AOffset, int32_t ACount) { WriteBytes(AOut.data() + AOffset, ACount); });
 }
 
 void TIdTCPConnection::WriteLn(const std::string& AOut) {
@@ -36,7 +54,8 @@ void TIdTCPConnection::WriteBytes(const void* AData, int32_t ACount) {
   block.SetPosition(0);
   FIntercept->Send(&block);
   // A block the intercept swallowed is simply not sent; it is no close by the peer.
-  if (block.Size() > 0) SendAll(block.Memory(), static_cast<int32_t>(block.Size()));
+  InBlocks(block.Size(),
+           [this, &block](int64_t AOffset, int32_t ACount) { SendAll(block.Memory() + AOffset, ACount); });
 }
 
 void TIdTCPConnection::SendAll(const char* AData, int32_t ACount) {
@@ -70,6 +89,9 @@ void TIdTCPConnection::WriteFromStream(TStream* AStream, bool AFromStart, bool A
   if (AFromStart) AStream->SetPosition(0);
   const int64_t end = ACount == 0 ? AStream->Size() : AStream->Position() + ACount;
   const int64_t total = end - AStream->Position();
+  // The count prefix and the work span count in 32 bits: a longer stream is refused before a byte
+  // goes out, rather than announced with a wrong count.
+  if (total > INT32_MAX) Raise(EIdStreamTooLarge(RSStreamTooLarge));
   if (ASendByteCount) WriteInt32(static_cast<int32_t>(total), true);
   BeginWorkSpan(wmWrite, static_cast<int32_t>(total));
   try {

@@ -63,6 +63,8 @@ QOR_ERROR_KIND(EIdSocksTextTooLong, EIdSocksError);  // a text longer than its o
 
 // A zero byte inside a SOCKS 4 text, which a zero byte ends.
 QOR_ERROR_KIND(EIdSocksTextHasZeroByte, EIdSocksError);
+// A SOCKS 5 reply whose address type gives no length for the rest of the reply.
+QOR_ERROR_KIND(EIdSocksReplyAddressTypeError, EIdSocksError);
 
 QOR_ERROR_KIND(EIdInvalidSocket, EIdException);
 QOR_ERROR_KIND(EIdSetSizeExceeded, EIdException);
@@ -77,5 +79,7 @@ QOR_ERROR_KIND(EIdNotEnoughDataInBuffer, EIdTCPConnectionError);
 QOR_ERROR_KIND(EIdNoDataToRead, EIdTCPConnectionError);
 QOR_ERROR_KIND(EIdNotConnected, EIdTCPConnectionError);
 QOR_ERROR_KIND(EIdFileNotFound, EIdTCPConnectionError);
+// A stream to send that is longer than the connection's 32-bit counts can describe.
+QOR_ERROR_KIND(EIdStreamTooLarge, EIdTCPConnectionError);
 
 }  // namespace qor

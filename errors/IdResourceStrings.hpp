@@ -27,6 +27,7 @@ inline constexpr char RSNotEnoughDataInBuffer[] = "Not enough data in buffer.";
 inline constexpr char RSNoDataToRead[] = "No data to read.";
 inline constexpr char RSNotConnected[] = "Not Connected";
 inline constexpr char RSFileNotFound[] = "File \"%s\" not found";
+inline constexpr char RSStreamTooLarge[] = "Stream too large to send.";
 
 // Connect
 inline constexpr char RSConnectTimeout[] = "Connect timed out.";
@@ -105,5 +106,6 @@ inline constexpr char RSSocksServerCommandError[] = "Command not supported.";
 inline constexpr char RSSocksServerAddressError[] = "";
 inline constexpr char RSSocksTextTooLong[] = "Text too long for a socks request.";
 inline constexpr char RSSocksTextHasZeroByte[] = "Zero byte in a text of a socks request.";
+inline constexpr char RSSocksReplyAddressTypeError[] = "Unknown address type in socks reply.";
 
 }  // namespace qor

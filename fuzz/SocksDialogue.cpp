@@ -124,7 +124,7 @@ class TDialogueModel {
         Take(15 + 2);
         break;
       default:
-        Take(2);
+        Fail("EIdSocksReplyAddressTypeError");
     }
   }
 

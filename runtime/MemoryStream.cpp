@@ -1,9 +1,26 @@
 #include "qorclnt/runtime/MemoryStream.hpp"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <new>
+
+#include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
+
+namespace {
+
+// The largest block this build can ask for: a size past it cannot be represented as an allocation
+// (on a 32-bit build that is 2 GiB, far below what a 64-bit size can say).
+constexpr int64_t MaxBlock = static_cast<int64_t>(std::min<uintmax_t>(PTRDIFF_MAX, INT64_MAX));
+
+[[noreturn]] void RaiseOutOfMemory() {
+  Raise(EOutOfMemory(RSOutOfMemory));
+}
+
+}  // namespace
 
 int64_t TStream::Size() {
   const int64_t position = Seek(0, soCurrent);
@@ -23,8 +40,10 @@ int64_t TMemoryStream::Read(void* ABuffer, int64_t ACount) {
 
 int64_t TMemoryStream::Write(const void* ABuffer, int64_t ACount) {
   if (ACount <= 0) return 0;
+  if (ACount > MaxBlock - FPosition) RaiseOutOfMemory();  // the end cannot even be counted
   const int64_t end = FPosition + ACount;
-  if (end > FCapacity) Reallocate(std::max(end, FCapacity + FCapacity / 2 + 64));
+  if (end > FCapacity)
+    Reallocate(std::max(end, FCapacity + std::min(FCapacity / 2 + 64, MaxBlock - FCapacity)));
   if (end > FSize) FSize = end;
   std::memcpy(FMemory.get() + FPosition, ABuffer, static_cast<size_t>(ACount));
   FPosition = end;
@@ -64,9 +83,15 @@ void TMemoryStream::Clear() {
 
 void TMemoryStream::Reallocate(int64_t ACapacity) {
   if (ACapacity == FCapacity) return;
+  // A block that cannot be had raises before anything changes.
+  if (ACapacity > MaxBlock) RaiseOutOfMemory();
   std::unique_ptr<char[]> block;
   if (ACapacity > 0) {
-    block.reset(new char[static_cast<size_t>(ACapacity)]);
+    try {
+      block.reset(new char[static_cast<size_t>(ACapacity)]);
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory();
+    }
     const int64_t kept = std::min(FSize, ACapacity);
     if (kept > 0) std::memcpy(block.get(), FMemory.get(), static_cast<size_t>(kept));
   }

@@ -24,7 +24,8 @@ class TStream {
   void SetPosition(int64_t APosition) { Seek(APosition, soBeginning); }
 };
 
-// A growable block of bytes in memory. Writing past the end grows it; clearing frees it.
+// A growable block of bytes in memory. Writing past the end grows it; clearing frees it. A size
+// that cannot be had raises EOutOfMemory and changes nothing.
 class TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
@@ -42,6 +43,7 @@ class TMemoryStream : public TStream {
 
  protected:
   // Gives the block exactly ACapacity bytes, keeping the first min(size, ACapacity) of them.
+  // EOutOfMemory, with nothing changed, when a block of that size cannot be had.
   void Reallocate(int64_t ACapacity);
 
  private:

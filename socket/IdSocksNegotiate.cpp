@@ -133,7 +133,8 @@ class TProxyLink {
 };
 
 // The bytes of a SOCKS 5 connect reply after its first five, by address type: the rest of an IPv4
-// address, of a name whose length was the fifth byte, or of an IPv6 address; then the port.
+// address, of a name whose length was the fifth byte, or of an IPv6 address; then the port. Any
+// other type leaves the reply's length unknown, so nothing more is read and the connect fails.
 size_t Socks5ReplyRest(uint8_t AAddressType, uint8_t AFifthByte) {
   switch (AAddressType) {
     case 1:
@@ -143,7 +144,7 @@ size_t Socks5ReplyRest(uint8_t AAddressType, uint8_t AFifthByte) {
     case 4:
       return 15 + 2;
     default:
-      return 2;
+      Raise(EIdSocksReplyAddressTypeError(RSSocksReplyAddressTypeError));
   }
 }
 

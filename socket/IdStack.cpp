@@ -1,6 +1,7 @@
 #include "qorclnt/socket/IdStack.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "qorclnt/errors/IdException.hpp"
@@ -62,7 +63,24 @@ bool IsOctet(std::string_view AField) {
   return TryStrToInt(AField, value) && value >= 0 && value <= 255;
 }
 
+// The calling thread's last failure seen by CheckSocketResult: the serial of the stack that saw it
+// and its error number.
+struct TThreadError {
+  uint32_t Stack = 0;
+  int32_t Code = 0;
+};
+thread_local TThreadError LastThreadError;
+
+// Serials of the stacks made so far; 0 is none.
+std::atomic<uint32_t> NextStackSerial{1};
+
 }  // namespace
+
+TIdStack::TIdStack() : FSerial(NextStackSerial.fetch_add(1, std::memory_order_relaxed)) {}
+
+int32_t TIdStack::LastErrorCode() const noexcept {
+  return LastThreadError.Stack == FSerial ? LastThreadError.Code : 0;
+}
 
 std::unique_ptr<TIdStack> TIdStack::NewStack() {
   return StackClass();
@@ -78,7 +96,7 @@ std::string TIdStack::ErrorText(int32_t AErrorCode) {
 bool TIdStack::CheckSocketResult(int32_t AResult, std::initializer_list<int32_t> AIgnore) {
   if (AResult != -1) return false;
   const int32_t code = LastSystemError();
-  FLastErrorCode.store(code, std::memory_order_relaxed);
+  LastThreadError = {FSerial, code};
   if (std::find(AIgnore.begin(), AIgnore.end(), code) != AIgnore.end()) return true;
   RaiseErrorCode(code);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -27,7 +26,7 @@ inline constexpr size_t IdMaxSetSize = 1024;
 // CheckSocketResult turns a failure into EIdSocketError.
 class TIdStack {
  public:
-  TIdStack() = default;
+  TIdStack();
   virtual ~TIdStack() = default;
   TIdStack(const TIdStack&) = delete;
   TIdStack& operator=(const TIdStack&) = delete;
@@ -104,8 +103,8 @@ class TIdStack {
   // A new instance of StackClass.
   static std::unique_ptr<TIdStack> NewStack();
 
-  // False when AResult is not -1. Otherwise records LastSystemError in LastErrorCode and returns true
-  // when that number is in AIgnore, else raises EIdSocketError for it.
+  // False when AResult is not -1. Otherwise records LastSystemError as the calling thread's
+  // LastErrorCode and returns true when that number is in AIgnore, else raises EIdSocketError for it.
   bool CheckSocketResult(int32_t AResult, std::initializer_list<int32_t> AIgnore = {});
   // Raises EIdSocketError with ACode and ErrorText(ACode).
   [[noreturn]] void RaiseErrorCode(int32_t ACode);
@@ -118,8 +117,9 @@ class TIdStack {
   // ParseAddress as a 32-bit value in memory (network) order.
   uint32_t ParseAddressValue(const std::string& AText);
 
-  // The error number of the last failure CheckSocketResult saw; 0 before the first.
-  int32_t LastErrorCode() const noexcept { return FLastErrorCode.load(std::memory_order_relaxed); }
+  // The error number of the last failure that CheckSocketResult of this stack saw on the calling
+  // thread; 0 before the first. Each thread has its own, so threads never read each other's.
+  int32_t LastErrorCode() const noexcept;
 
  protected:
   // Cuts the text before the next "." off ARest and returns it (all of ARest when it has no ".").
@@ -128,7 +128,8 @@ class TIdStack {
   std::unique_ptr<std::vector<std::string>> FLocalAddressList;  // made on first request
 
  private:
-  std::atomic<int32_t> FLastErrorCode{0};
+  // Tells this stack's failures apart from another's in a thread's record of its last failure.
+  const uint32_t FSerial;
 };
 
 // Makes the stack class of this platform; NewStack calls it.

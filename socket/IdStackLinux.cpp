@@ -117,7 +117,8 @@ TIdStackSocketHandle TIdStackLinux::AcceptConnection(TIdStackSocketHandle AHandl
                                                      int32_t& VPort) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
-  const int result = ::accept(AHandle, AsSockAddr(address), &length);
+  // Close-on-exec from the start, so that no program the user starts inherits the connection.
+  const int result = ::accept4(AHandle, AsSockAddr(address), &length, SOCK_CLOEXEC);
   TKeptErrno error;
   if (result == -1) {
     if (error.Value() == EBADF) error.Value() = EINTR;
@@ -212,7 +213,8 @@ int32_t TIdStackLinux::SetSocketOption(TIdStackSocketHandle AHandle, int32_t ALe
 }
 
 TIdStackSocketHandle TIdStackLinux::NewSocket(int32_t AFamily, int32_t ASocketType, int32_t AProtocol) {
-  return ::socket(AFamily, ASocketType, AProtocol);
+  // Close-on-exec from the start, so that no program the user starts inherits the socket.
+  return ::socket(AFamily, ASocketType | SOCK_CLOEXEC, AProtocol);
 }
 
 int32_t TIdStackLinux::ShutdownSocket(TIdStackSocketHandle AHandle, int32_t AHow) {

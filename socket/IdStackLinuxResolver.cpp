@@ -24,31 +24,44 @@ namespace {
 constexpr char ListIndexError[] = "List index out of bounds (%d)";
 
 // Runs a reentrant lookup, ACall(buffer, size) returning an error number, with a buffer that grows
-// while the call finds it too small. The entry the call fills points into the buffer.
+// while the call finds it too small. The entry the call fills points into the buffer. Returns the
+// call's last result.
 template <class TCall>
-void CallWithBuffer(std::vector<char>& VBuffer, TCall ACall) {
+int CallWithBuffer(std::vector<char>& VBuffer, TCall ACall) {
   VBuffer.resize(1024);
-  while (ACall(VBuffer.data(), VBuffer.size()) == ERANGE) VBuffer.resize(VBuffer.size() * 2);
+  int result;
+  while ((result = ACall(VBuffer.data(), VBuffer.size())) == ERANGE) VBuffer.resize(VBuffer.size() * 2);
+  return result;
 }
 
-// One host entry from the reentrant resolver calls; Error is the resolver's number (h_errno) when
-// nothing was found.
+// One host entry from the reentrant resolver calls; Error is the resolver's number (h_errno) and
+// Result the call's own error number when nothing was found.
 struct THostLookup {
   hostent Entry{};
   hostent* Found = nullptr;
   int Error = 0;
+  int Result = 0;
   std::vector<char> Buffer;
 
   void ByName(const std::string& AName) {
-    CallWithBuffer(Buffer, [this, &AName](char* ABuffer, size_t ASize) {
+    Result = CallWithBuffer(Buffer, [this, &AName](char* ABuffer, size_t ASize) {
       return ::gethostbyname_r(AName.c_str(), &Entry, ABuffer, ASize, &Found, &Error);
     });
   }
 
   void ByAddress(const in_addr_t& AAddress) {
-    CallWithBuffer(Buffer, [this, &AAddress](char* ABuffer, size_t ASize) {
+    Result = CallWithBuffer(Buffer, [this, &AAddress](char* ABuffer, size_t ASize) {
       return ::gethostbyaddr_r(&AAddress, sizeof AAddress, AF_INET, &Entry, ABuffer, ASize, &Found, &Error);
     });
+  }
+
+  // Why nothing was found, taken from the lookup itself and never 0 (errno may be stale): the
+  // resolver's number; else the system error the call returned (the resolver says NETDB_INTERNAL
+  // then); else, when neither says anything, host not found.
+  int32_t FailureCode() const {
+    if (Error > 0) return Error;
+    if (Result > 0) return Result;
+    return HOST_NOT_FOUND;
   }
 
   // The entry's IPv4 addresses in list order.
@@ -70,10 +83,7 @@ void TIdStackLinux::FillLocalAddressList() {
   FLocalAddressList->clear();
   THostLookup lookup;
   lookup.ByName(GetLocalHostName());
-  if (lookup.Found == nullptr) {
-    CheckSocketResult(-1);  // raises with the system's error number
-    return;
-  }
+  if (lookup.Found == nullptr) RaiseErrorCode(lookup.FailureCode());
   for (const TIdIn4Addr& address : lookup.Addresses()) FLocalAddressList->push_back(FormatAddress(address));
 }
 
@@ -91,7 +101,7 @@ const std::vector<std::string>& TIdStackLinux::GetLocalAddressList() {
 std::string TIdStackLinux::LookupHostAddress(const std::string& AHost) {
   THostLookup lookup;
   lookup.ByName(AHost);
-  if (lookup.Found == nullptr) RaiseErrorCode(lookup.Error);
+  if (lookup.Found == nullptr) RaiseErrorCode(lookup.FailureCode());
   const std::vector<TIdIn4Addr> addresses = lookup.Addresses();
   if (addresses.empty()) RaiseErrorCode(NO_DATA);  // a name without an IPv4 address
   return FormatAddress(addresses.front());
@@ -106,7 +116,7 @@ std::string TIdStackLinux::GetLocalHostName() {
 std::string TIdStackLinux::LookupHostName(const std::string& AIP) {
   THostLookup lookup;
   lookup.ByAddress(::inet_addr(AIP.c_str()));
-  if (lookup.Found == nullptr) RaiseErrorCode(lookup.Error);
+  if (lookup.Found == nullptr) RaiseErrorCode(lookup.FailureCode());
   return lookup.Found->h_name;
 }
 

@@ -34,8 +34,17 @@ TEST(AntiFreeze, HasItsDefaultsAndTheNewestIsRegistered) {
     TTestAntiFreeze second(nullptr);
     EXPECT_EQ(CurrentAntiFreeze, &second);
   }
-  // Any one that goes clears the registration, so nothing points to a freed object.
+  // The registered one that goes clears the registration, so nothing points to a freed object.
   EXPECT_EQ(CurrentAntiFreeze, nullptr);
+}
+
+TEST(AntiFreeze, AReplacedOneGoingLeavesTheRegisteredOne) {
+  auto replaced = std::make_unique<TTestAntiFreeze>(nullptr);
+  TTestAntiFreeze live(nullptr);
+  replaced.reset();
+  EXPECT_EQ(CurrentAntiFreeze, &live);
+  TIdAntiFreezeBase::IdleTurn(true, false);
+  EXPECT_EQ(live.Turns, 1);
 }
 
 TEST(AntiFreeze, IdleTurnsFollowTheIdleAndForceRules) {
@@ -81,8 +90,7 @@ TEST(AntiFreeze, InDesignStateASecondOneIsRefused) {
   } catch (const EIdException& error) {
     EXPECT_EQ(error.Message(), "Only one TIdAntiFreeze can exist per application.");
   }
-  // The refused one is gone from its owner and, as every anti-freeze that goes, cleared the
-  // registration.
+  // The refused one is gone from its owner and cleared the registration.
   EXPECT_EQ(designer.ComponentCount(), 1);
   EXPECT_EQ(CurrentAntiFreeze, nullptr);
 }

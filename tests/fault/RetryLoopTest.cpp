@@ -12,7 +12,6 @@
 #include "fault/ClientRun.hpp"
 #include "support/FreePort.hpp"
 #include "support/ProcStat.hpp"
-#include "support/Sanitizers.hpp"
 
 namespace qor::test::fault {
 namespace {
@@ -26,7 +25,7 @@ using std::chrono::steady_clock;
 const std::string Failed = "< CONNECTION FAILED\n";
 
 // Lets the client retry for at least a few seconds after its first failed attempt, and checks that
-// its CPU time over that span stays under 2 % of the wall time (6 % under a sanitizer), and that the
+// it does not spin (its CPU time over that span stays under half the wall time) and that the
 // attempts leave no descriptor or thread behind (one attempt may be under way when they are counted).
 void ExpectQuietRetries(ChildProcess& AClient) {
   ASSERT_TRUE(AClient.WaitForStdout(Failed, 10s));
@@ -43,9 +42,8 @@ void ExpectQuietRetries(ChildProcess& AClient) {
   const milliseconds cpu = ProcessCpuTime(AClient.Pid()) - cpuAtStart;
   EXPECT_LE(OpenDescriptorCount(AClient.Pid()), descriptors + 1);
   EXPECT_LE(ThreadCount(AClient.Pid()), threads + 1);
-  // Under a sanitizer every attempt's thread start costs several times as much.
-  EXPECT_LT(cpu * (SanitizedBuild ? 16 : 50), wall)
-      << "CPU " << cpu.count() << " ms over " << wall.count() << " ms";
+  // A generous bound that only a spinning loop breaks; the share itself is a benchmark's figure.
+  EXPECT_LT(cpu * 2, wall) << "CPU " << cpu.count() << " ms over " << wall.count() << " ms";
   // Each attempt lasts at least the first step of the timed connect (125 ms).
   EXPECT_LE(attempts, wall.count() / 100);
   std::printf("[ figures  ] %d attempts in %lld ms, CPU %lld ms\n", attempts,

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "qorclnt/runtime/MemoryStream.hpp"
+#include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "support/Sanitizers.hpp"
 
 namespace qor {
 namespace {
@@ -68,6 +71,41 @@ TEST(MemoryStream, SetSizeTruncatesOrExtendsAndClearEmpties) {
   EXPECT_EQ(stream.Memory(), nullptr);
   stream.Write("again", 5);
   EXPECT_EQ(ReadAll(stream), "again");
+}
+
+// A stream holding "abc", with the capacity that gives.
+struct TSmallStream {
+  TSmallStream() {
+    Stream.Write("abc", 3);
+    Capacity = Stream.Capacity();
+  }
+  void ExpectUnchanged() {
+    EXPECT_EQ(Stream.Size(), 3);
+    EXPECT_EQ(Stream.Capacity(), Capacity);
+    EXPECT_EQ(ReadAll(Stream), "abc");
+  }
+  TMemoryStream Stream;
+  int64_t Capacity = 0;
+};
+
+TEST(MemoryStream, AWriteWhoseEndCannotBeCountedIsRefused) {
+  TSmallStream small;
+  small.Stream.Seek(INT64_MAX, soBeginning);
+  EXPECT_THROW(small.Stream.Write("d", 1), EOutOfMemory);
+  small.ExpectUnchanged();
+}
+
+TEST(MemoryStream, ABlockPastTheAddressSpaceIsRefusedAndNothingIsWritten) {
+  if (sizeof(size_t) == 8 && test::SanitizedBuild)
+    GTEST_SKIP() << "the sanitizers' allocators end the program instead of failing an allocation this large";
+  // Past the 4 GiB of a 32-bit build; past what a 64-bit kernel maps.
+  const int64_t size = sizeof(size_t) == 4 ? int64_t{5} << 30 : int64_t{1} << 62;
+  TSmallStream small;
+  EXPECT_THROW(small.Stream.SetSize(size), EOutOfMemory);
+  small.ExpectUnchanged();
+  small.Stream.Seek(size - 1, soBeginning);
+  EXPECT_THROW(small.Stream.Write("d", 1), EOutOfMemory);
+  small.ExpectUnchanged();
 }
 
 }  // namespace

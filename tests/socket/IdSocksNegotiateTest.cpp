@@ -191,12 +191,20 @@ TEST(SocksNegotiation, Socks5ReplyIsReadToItsEndAndNoFurther) {
       Socks5Reply(0, 3, "\0"s),
       Socks5Reply(0, 3, '\xff' + std::string(255, 'b')),
       Socks5Reply(0, 4, std::string(16, '\0')),
-      Socks5Reply(0, 9, "\x01"s),  // an unknown type: taken as one address byte
   };
   for (const std::string& reply : replies) {
     Proxied proxied(Socks5NoAuth(reply));
     EXPECT_EQ(proxied.Connect(), "") << int(reply[3]);
     EXPECT_EQ(proxied.NextByte(), 'D') << int(reply[3]);
+  }
+}
+
+TEST(SocksNegotiation, Socks5ReplyOfAnUnknownAddressTypeIsRefusedAfterItsFirstFiveBytes) {
+  for (const char type : {'\0', '\2', '\5', '\xff'}) {
+    Proxied proxied(Socks5NoAuth(Socks5Reply(0, type, "\x01\x02"s)));
+    EXPECT_EQ(proxied.Connect(), "EIdSocksReplyAddressTypeError: Unknown address type in socks reply.")
+        << int(type);
+    EXPECT_EQ(proxied.NextByte(), '\2') << int(type);
   }
 }
 

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <barrier>
 #include <cerrno>
+#include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -81,6 +84,35 @@ TEST(IdStack, CheckSocketResultRaisesUnlessIgnored) {
     EXPECT_EQ("Socket Error # 111\r\nConnection refused.", error.Message());
   }
   EXPECT_EQ(111, stack.LastErrorCode());
+}
+
+TEST(IdStack, EachThreadReadsItsOwnLastErrorCode) {
+  TIdStackLinux stack;
+  std::barrier bothFailed(2);
+  // Each thread fails with its own number, waits until the other has failed too, then reads.
+  auto failWith = [&stack, &bothFailed](int AError, int& VWrongReads) {
+    for (int round = 0; round < 100; ++round) {
+      errno = AError;
+      stack.CheckSocketResult(-1, {AError});
+      bothFailed.arrive_and_wait();
+      if (stack.LastErrorCode() != AError) ++VWrongReads;
+      bothFailed.arrive_and_wait();
+    }
+  };
+  int wrongReadsOf9 = 0;
+  int wrongReadsOf98 = 0;
+  std::thread first(failWith, EBADF, std::ref(wrongReadsOf9));
+  std::thread second(failWith, EADDRINUSE, std::ref(wrongReadsOf98));
+  first.join();
+  second.join();
+  EXPECT_EQ(0, wrongReadsOf9);
+  EXPECT_EQ(0, wrongReadsOf98);
+  EXPECT_EQ(0, stack.LastErrorCode());  // this thread saw no failure
+  // Another stack keeps its own record on the same thread.
+  errno = ENOTSOCK;
+  stack.CheckSocketResult(-1, {ENOTSOCK});
+  EXPECT_EQ(0, TIdStackLinux().LastErrorCode());
+  EXPECT_EQ(88, stack.LastErrorCode());
 }
 
 TEST(IdStack, CreateIPv4SocketRaisesWhenNoSocketIsGiven) {
