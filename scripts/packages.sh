@@ -1,23 +1,93 @@
-# Sourced by the build and test scripts: installs Debian packages that are missing.
+# shellcheck shell=bash
+# Sourced by the build and test scripts: installs Debian packages that are missing, without starting
+# the system services that some of them bring, and checks that the programs the scripts run are there.
 
 # ensure_packages NAME...: installs with apt-get those of the named packages that are not installed,
-# after one 'apt-get update'. Needs root (or sudo).
+# after one 'apt-get update'. Needs root (or sudo). While apt-get runs, a policy-rc.d that denies every
+# service start is in place (unless the machine already has one of its own), and a service of a newly
+# installed package that runs afterwards all the same is stopped again.
 ensure_packages() {
   local missing=() name
   for name in "$@"; do
     dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'install ok installed' || missing+=("$name")
   done
   ((${#missing[@]} == 0)) && return 0
-  echo "installing: ${missing[*]}"
+  if ! command -v apt-get >/dev/null; then
+    echo "missing packages: ${missing[*]}; there is no apt-get here to install them, install them by hand" >&2
+    return 1
+  fi
   local sudo=()
-  ((EUID == 0)) || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  if ((EUID != 0)); then
+    if ! command -v sudo >/dev/null; then
+      echo "missing packages: ${missing[*]}; installing them needs root: run 'apt-get install ${missing[*]}' as root" >&2
+      return 1
+    fi
+    sudo=(sudo)
+  fi
+  echo "installing: ${missing[*]}"
+  # In a subshell, so that its traps remove a policy-rc.d it wrote however apt-get ends.
+  local status=0
+  (
+    policy=/usr/sbin/policy-rc.d
+    if [[ ! -e $policy ]]; then
+      trap '"${sudo[@]}" rm -f "$policy"' EXIT
+      trap 'exit 130' INT TERM
+      printf '#!/bin/sh\n# Denies every service start while packages are installed for the build or the tests.\nexit 101\n' |
+        "${sudo[@]}" tee "$policy" >/dev/null && "${sudo[@]}" chmod 755 "$policy" || exit 1
+    fi
+    "${sudo[@]}" apt-get update -qq &&
+      DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  ) || status=$?
+  stop_new_services "${missing[@]}"
+  return "$status"
 }
 
-# What building the project, its tests and its benchmarks needs.
+# stop_new_services PACKAGE...: stops the services of the named, newly installed packages that run now:
+# nothing of theirs ran before the install, so whatever runs was started by it.
+stop_new_services() {
+  local sudo=() service
+  ((EUID == 0)) || sudo=(sudo)
+  for service in $(dpkg-query -L "$@" 2>/dev/null | sed -n -E 's|^/etc/init\.d/([^/]+)$|\1|p; s|^/lib/systemd/system/([^/@]+)\.service$|\1|p' | sort -u); do
+    if [[ -d /run/systemd/system ]]; then
+      systemctl is-active --quiet "$service" 2>/dev/null || continue
+      "${sudo[@]}" systemctl stop "$service"
+    else
+      if [[ ! -x /etc/init.d/$service ]] || ! "/etc/init.d/$service" status >/dev/null 2>&1; then
+        continue
+      fi
+      "${sudo[@]}" "/etc/init.d/$service" stop >/dev/null
+    fi
+    echo "stopped the service $service that installing its package started"
+  done
+}
+
+# require_tools PROGRAM:PACKAGE...: checks that each program (a name on PATH, or an absolute path) is
+# there; names each one that is not with the Debian package that has it, and then fails.
+require_tools() {
+  local entry tool absent=0
+  for entry in "$@"; do
+    tool=${entry%%:*}
+    if [[ $tool == /* ]]; then
+      [[ -x $tool ]] && continue
+    else
+      command -v "$tool" >/dev/null && continue
+    fi
+    echo "missing program: $tool (in the Debian package ${entry#*:}: apt-get install ${entry#*:})" >&2
+    absent=1
+  done
+  return "$absent"
+}
+
+# What building the project, its tests and its benchmarks needs, and the programs the build runs.
 QOR_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
-# The real SOCKS proxies that the tests start on loopback.
+QOR_BUILD_TOOLS=(cmake:cmake ctest:cmake make:make g++:g++)
+# The real SOCKS proxies that the tests start on loopback, and the programs the tests run: the
+# proxies, and those that give a test a private name lookup (unshare, mount) or a fixed address
+# layout under ThreadSanitizer (setarch).
 QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client)
+QOR_TEST_TOOLS=(/usr/bin/microsocks:microsocks /usr/sbin/danted:dante-server /usr/sbin/sshd:openssh-server
+  /usr/bin/ssh:openssh-client /usr/bin/ssh-keygen:openssh-client /usr/bin/unshare:util-linux /bin/mount:mount
+  /usr/bin/setarch:util-linux /usr/bin/getent:libc-bin /bin/sh:dash)
 # The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
 QOR_FUZZ_PACKAGES=(clang clang-14 libclang-rt-14-dev)
+QOR_FUZZ_TOOLS=(/usr/bin/clang++:clang)
