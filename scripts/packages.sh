@@ -4,8 +4,8 @@
 
 # ensure_packages NAME...: installs with apt-get those of the named packages that are not installed,
 # after one 'apt-get update'. Needs root (or sudo). While apt-get runs, a policy-rc.d that denies every
-# service start is in place (unless the machine already has one of its own), and a service of a newly
-# installed package that runs afterwards all the same is stopped again.
+# service start is in place (unless the machine already has one of its own), and whatever a newly
+# installed package started all the same is stopped again.
 ensure_packages() {
   local missing=() name
   for name in "$@"; do
@@ -25,6 +25,8 @@ ensure_packages() {
     sudo=(sudo)
   fi
   echo "installing: ${missing[*]}"
+  local before
+  before=$(process_ids)
   # In a subshell, so that its traps remove a policy-rc.d it wrote however apt-get ends.
   local status=0
   (
@@ -38,27 +40,40 @@ ensure_packages() {
     "${sudo[@]}" apt-get update -qq &&
       DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
   ) || status=$?
-  stop_new_services "${missing[@]}"
+  stop_new_services "$before" "${missing[@]}"
   return "$status"
 }
 
-# stop_new_services PACKAGE...: stops the services of the named, newly installed packages that run now:
-# nothing of theirs ran before the install, so whatever runs was started by it.
+# stop_new_services BEFORE PACKAGE...: stops what the named, newly installed packages started: with
+# systemd their active services, else each process that runs one of their programs and whose id is not
+# in BEFORE, the process ids that were there before the install.
 stop_new_services() {
-  local sudo=() service
+  local before=$1 sudo=() name pid exe
+  shift
   ((EUID == 0)) || sudo=(sudo)
-  for service in $(dpkg-query -L "$@" 2>/dev/null | sed -n -E 's|^/etc/init\.d/([^/]+)$|\1|p; s|^/lib/systemd/system/([^/@]+)\.service$|\1|p' | sort -u); do
-    if [[ -d /run/systemd/system ]]; then
-      systemctl is-active --quiet "$service" 2>/dev/null || continue
-      "${sudo[@]}" systemctl stop "$service"
-    else
-      if [[ ! -x /etc/init.d/$service ]] || ! "/etc/init.d/$service" status >/dev/null 2>&1; then
-        continue
-      fi
-      "${sudo[@]}" "/etc/init.d/$service" stop >/dev/null
-    fi
-    echo "stopped the service $service that installing its package started"
+  if [[ -d /run/systemd/system ]]; then
+    for name in $(dpkg-query -L "$@" 2>/dev/null | sed -n -E 's|^/lib/systemd/system/([^/@]+\.service)$|\1|p'); do
+      systemctl is-active --quiet "$name" || continue
+      "${sudo[@]}" systemctl stop "$name"
+      echo "stopped $name, which installing its package started"
+    done
+    return 0
+  fi
+  local programs
+  programs=$(dpkg-query -L "$@" 2>/dev/null | grep -E '/s?bin/[^/]+$' || true)
+  for pid in $(process_ids); do
+    grep -qxF "$pid" <<<"$before" && continue
+    exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+    grep -qxF "$exe" <<<"$programs" || continue
+    "${sudo[@]}" kill "$pid" 2>/dev/null || continue
+    echo "stopped $exe (process $pid), which installing its package started"
   done
+}
+
+# process_ids: the ids of the running processes, one a line.
+process_ids() {
+  local entry
+  for entry in /proc/[0-9]*; do echo "${entry#/proc/}"; done
 }
 
 # require_tools PROGRAM:PACKAGE...: checks that each program (a name on PATH, or an absolute path) is
