@@ -11,6 +11,4 @@ QOR_ERROR_KIND(EInOutError, Exception);    // console read or write failed
 QOR_ERROR_KIND(EListError, Exception);     // list index out of bounds
 QOR_ERROR_KIND(ELibraryError, Exception);  // any other failure of the C++ library, with its what()
 
-inline constexpr char RSOutOfMemory[] = "Out of memory";
-
 }  // namespace qor
