@@ -59,8 +59,9 @@ stop_new_services() {
     done
     return 0
   fi
+  # Their programs by real path, as /proc/<id>/exe gives them (/bin is a link to /usr/bin).
   local programs
-  programs=$(dpkg-query -L "$@" 2>/dev/null | grep -E '/s?bin/[^/]+$' || true)
+  programs=$(dpkg-query -L "$@" 2>/dev/null | grep -E '/s?bin/[^/]+$' | xargs -r readlink -f || true)
   for pid in $(process_ids); do
     grep -qxF "$pid" <<<"$before" && continue
     exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
@@ -76,18 +77,18 @@ process_ids() {
   for entry in /proc/[0-9]*; do echo "${entry#/proc/}"; done
 }
 
-# require_tools PROGRAM:PACKAGE...: checks that each program (a name on PATH, or an absolute path) is
+# require_tools FILE:PACKAGE...: checks that each file (a program's name on PATH, or an absolute path) is
 # there; names each one that is not with the Debian package that has it, and then fails.
 require_tools() {
   local entry tool absent=0
   for entry in "$@"; do
     tool=${entry%%:*}
     if [[ $tool == /* ]]; then
-      [[ -x $tool ]] && continue
+      [[ -e $tool ]] && continue
     else
       command -v "$tool" >/dev/null && continue
     fi
-    echo "missing program: $tool (in the Debian package ${entry#*:}: apt-get install ${entry#*:})" >&2
+    echo "missing: $tool (in the Debian package ${entry#*:}: apt-get install ${entry#*:})" >&2
     absent=1
   done
   return "$absent"
@@ -96,13 +97,14 @@ require_tools() {
 # What building the project, its tests and its benchmarks needs, and the programs the build runs.
 QOR_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
 QOR_BUILD_TOOLS=(cmake:cmake ctest:cmake make:make g++:g++)
-# The real SOCKS proxies that the tests start on loopback, and the programs the tests run: the
-# proxies, and those that give a test a private name lookup (unshare, mount) or a fixed address
-# layout under ThreadSanitizer (setarch).
-QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client)
+# The real SOCKS proxies that the tests start on loopback and the services file that the resolver
+# tests read (netbase: a minimal Debian has none), and what the tests run: the proxies, and the
+# programs that give a test a private name lookup (unshare, mount) or a fixed address layout under
+# ThreadSanitizer (setarch).
+QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client netbase)
 QOR_TEST_TOOLS=(/usr/bin/microsocks:microsocks /usr/sbin/danted:dante-server /usr/sbin/sshd:openssh-server
   /usr/bin/ssh:openssh-client /usr/bin/ssh-keygen:openssh-client /usr/bin/unshare:util-linux /bin/mount:mount
-  /usr/bin/setarch:util-linux /usr/bin/getent:libc-bin /bin/sh:dash)
+  /usr/bin/setarch:util-linux /usr/bin/getent:libc-bin /bin/sh:dash /etc/services:netbase)
 # The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
 QOR_FUZZ_PACKAGES=(clang clang-14 libclang-rt-14-dev)
 QOR_FUZZ_TOOLS=(/usr/bin/clang++:clang)
