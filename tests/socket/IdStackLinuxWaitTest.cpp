@@ -27,8 +27,8 @@ int64_t MsSince(Clock::time_point AStart) {
 }
 
 // Connected stream sockets; the odd ones are the peers of the even ones.
-std::vector<TOwnedDescriptor> SocketPairs(int ACount) {
-  std::vector<TOwnedDescriptor> result;
+std::vector<UniqueFd> SocketPairs(int ACount) {
+  std::vector<UniqueFd> result;
   for (int i = 0; i < ACount; ++i) {
     int ends[2] = {-1, -1};
     EXPECT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM, 0, ends));
@@ -79,7 +79,7 @@ class TSignalStorm {
 
 TEST(IdStackLinuxWait, ReportsReadyDescriptorsPerListInAscendingOrder) {
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(3);
+  std::vector<UniqueFd> ends = SocketPairs(3);
   const int a = ends[0].Get(), b = ends[2].Get(), c = ends[4].Get();
   ASSERT_EQ(1, ::write(ends[5].Get(), "x", 1));
   ASSERT_EQ(1, ::write(ends[1].Get(), "x", 1));
@@ -99,7 +99,7 @@ TEST(IdStackLinuxWait, ReportsReadyDescriptorsPerListInAscendingOrder) {
 
 TEST(IdStackLinuxWait, TimeLimits) {
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(1);
+  std::vector<UniqueFd> ends = SocketPairs(1);
   TIdSocketDescriptors read = {ends[0].Get()};
   auto start = Clock::now();
   EXPECT_EQ(0, stack.WaitForSockets(&read, nullptr, nullptr, 0));
@@ -131,7 +131,7 @@ TEST(IdStackLinuxWait, TimeLimits) {
 
 TEST(IdStackLinuxWait, SignalsDoNotShortenTheWait) {
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(1);
+  std::vector<UniqueFd> ends = SocketPairs(1);
   TIdSocketDescriptors read = {ends[0].Get()};
   const int before = SignalsTaken.load();
   const auto start = Clock::now();
@@ -147,9 +147,9 @@ TEST(IdStackLinuxWait, SignalsDoNotShortenTheWait) {
 TEST(IdStackLinuxWait, ListsHoldAtMost1024Entries) {
   RaiseDescriptorLimit(2048);
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(512);
+  std::vector<UniqueFd> ends = SocketPairs(512);
   TIdSocketDescriptors full;
-  for (const TOwnedDescriptor& end : ends) full.push_back(end.Get());
+  for (const UniqueFd& end : ends) full.push_back(end.Get());
   ASSERT_EQ(1, ::write(ends[7].Get(), "x", 1));
   TIdSocketDescriptors read = full;
   EXPECT_EQ(1, stack.WaitForSockets(&read, nullptr, nullptr, 1000));
@@ -173,8 +173,8 @@ TEST(IdStackLinuxWait, ListsHoldAtMost1024Entries) {
 TEST(IdStackLinuxWait, DescriptorsAbove1023AreServed) {
   RaiseDescriptorLimit(2100);
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(1);
-  const TOwnedDescriptor high(::fcntl(ends[0].Get(), F_DUPFD, 2050));
+  std::vector<UniqueFd> ends = SocketPairs(1);
+  const UniqueFd high(::fcntl(ends[0].Get(), F_DUPFD, 2050));
   ASSERT_GE(high.Get(), 2050);
   ASSERT_EQ(1, ::write(ends[1].Get(), "x", 1));
   TIdSocketDescriptors read = {high.Get(), ends[0].Get()};
@@ -184,7 +184,7 @@ TEST(IdStackLinuxWait, DescriptorsAbove1023AreServed) {
 
 TEST(IdStackLinuxWait, BadDescriptorsFailTheWait) {
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(1);
+  std::vector<UniqueFd> ends = SocketPairs(1);
   const int closed = ends[0].Get();
   ends[0].Reset();
   for (const int bad : {closed, -1}) {
