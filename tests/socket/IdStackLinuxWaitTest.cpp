@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 
 #include "qorclnt/errors/IdException.hpp"
 #include "socket/LoopbackSockets.hpp"
+#include "support/StalledListener.hpp"
 
 namespace qor {
 namespace {
@@ -139,6 +141,31 @@ TEST(IdStackLinuxWait, SignalsDoNotShortenTheWait) {
     const TSignalStorm storm;
     EXPECT_EQ(0, stack.WaitForSockets(&read, nullptr, nullptr, 1000));
   }
+  EXPECT_GE(MsSince(start), 900);
+  EXPECT_LT(MsSince(start), 5000);
+  EXPECT_GT(SignalsTaken.load() - before, 10);
+}
+
+// A blocking connect that a signal interrupts goes on in the system; the stack waits for its end
+// through further signals, no longer than the socket's send time-out, and then reports what connect
+// itself would have: EINPROGRESS.
+TEST(IdStackLinuxWait, AnInterruptedConnectEndsAtTheSendTimeOut) {
+  TIdStackLinux stack;
+  const test::StalledListener stalled;
+  const UniqueFd socket(::socket(AF_INET, SOCK_STREAM, 0));
+  const timeval limit{1, 0};
+  ASSERT_EQ(0, ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit));
+  const int before = SignalsTaken.load();
+  const auto start = Clock::now();
+  int32_t result = 0;
+  int error = 0;
+  {
+    const TSignalStorm storm;
+    result = stack.ConnectSocket(socket.Get(), AF_INET, test::StalledListener::Host, stalled.Port());
+    error = errno;
+  }
+  EXPECT_EQ(-1, result);
+  EXPECT_EQ(EINPROGRESS, error);
   EXPECT_GE(MsSince(start), 900);
   EXPECT_LT(MsSince(start), 5000);
   EXPECT_GT(SignalsTaken.load() - before, 10);
