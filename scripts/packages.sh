@@ -44,15 +44,22 @@ ensure_packages() {
   return "$status"
 }
 
-# stop_new_services BEFORE PACKAGE...: stops what the named, newly installed packages started: with
-# systemd their active services, else each process that runs one of their programs and whose id is not
-# in BEFORE, the process ids that were there before the install.
+# stop_new_services BEFORE PACKAGE...: stops what those of the named, newly installed packages that
+# bring a service started: with systemd their active services; else each daemon (a process whose parent
+# is process 1) under the same root as this script (a chroot sees the processes outside it too) that
+# runs one of their programs and whose id is not in BEFORE, the process ids from before the install.
 stop_new_services() {
-  local before=$1 sudo=() name pid exe
+  local before=$1 sudo=() package name pid exe
   shift
   ((EUID == 0)) || sudo=(sudo)
+  local services=()
+  for package in "$@"; do
+    dpkg-query -L "$package" 2>/dev/null | grep -qE '^/etc/init\.d/|^/lib/systemd/system/[^/]+\.service$' &&
+      services+=("$package")
+  done
+  ((${#services[@]} > 0)) || return 0
   if [[ -d /run/systemd/system ]]; then
-    for name in $(dpkg-query -L "$@" 2>/dev/null | sed -n -E 's|^/lib/systemd/system/([^/@]+\.service)$|\1|p'); do
+    for name in $(dpkg-query -L "${services[@]}" | sed -n -E 's|^/lib/systemd/system/([^/@]+\.service)$|\1|p'); do
       systemctl is-active --quiet "$name" || continue
       "${sudo[@]}" systemctl stop "$name"
       echo "stopped $name, which installing its package started"
@@ -60,10 +67,13 @@ stop_new_services() {
     return 0
   fi
   # Their programs by real path, as /proc/<id>/exe gives them (/bin is a link to /usr/bin).
-  local programs
-  programs=$(dpkg-query -L "$@" 2>/dev/null | grep -E '/s?bin/[^/]+$' | xargs -r readlink -f || true)
+  local programs stat fields
+  programs=$(dpkg-query -L "${services[@]}" | grep -E '/s?bin/[^/]+$' | xargs -r readlink -f || true)
   for pid in $(process_ids); do
     grep -qxF "$pid" <<<"$before" && continue
+    { stat=$(<"/proc/$pid/stat"); } 2>/dev/null || continue
+    read -r -a fields <<<"${stat##*) }"  # after the command name: state, parent id, ...
+    [[ ${fields[1]} == 1 && /proc/$pid/root -ef / ]] || continue
     exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
     grep -qxF "$exe" <<<"$programs" || continue
     "${sudo[@]}" kill "$pid" 2>/dev/null || continue
