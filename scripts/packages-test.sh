@@ -31,9 +31,9 @@ missing: /no/such/file (in the Debian package second-package: apt-get install se
 # package with a service ("daemon"), perl for a program of another package. Only the sleep that
 # started after the snapshot, as a child of process 1, under this root, is stopped; so is nothing of a
 # package without a service ("tool"). stop_new_services runs once here and once in a chroot, which
-# sees the processes outside it but must leave them alone.
+# sees the processes outside it but must leave them alone; with errexit on, as in the scripts.
 # shellcheck disable=SC2016 # the script runs in the inner shell
-out=$(unshare --pid --fork --mount-proc bash -c '
+out=$(unshare --pid --fork --mount-proc bash -euo pipefail -c '
   source scripts/packages.sh
   dpkg-query() {
     [[ $2 == daemon ]] && echo /etc/init.d/daemon
@@ -60,7 +60,7 @@ out=$(unshare --pid --fork --mount-proc bash -c '
   for pid in $old $new $other $child; do
     if kill -0 "$pid" 2>/dev/null; then echo runs; else echo gone; fi
   done
-  kill "$old" "$other" "$child"')
+  kill "$old" "$other" "$child"') || out+=$'\n'"exit status $?"
 expect "stop_new_services stops only a daemon of a service package started after the snapshot" \
   "stopped /usr/bin/sleep (process NEW), which installing its package started
 runs

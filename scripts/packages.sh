@@ -71,7 +71,7 @@ stop_new_services() {
   programs=$(dpkg-query -L "${services[@]}" | grep -E '/s?bin/[^/]+$' | xargs -r readlink -f || true)
   for pid in $(process_ids); do
     grep -qxF "$pid" <<<"$before" && continue
-    { stat=$(<"/proc/$pid/stat"); } 2>/dev/null || continue
+    { read -r stat <"/proc/$pid/stat"; } 2>/dev/null || continue  # gone meanwhile
     read -r -a fields <<<"${stat##*) }"  # after the command name: state, parent id, ...
     [[ ${fields[1]} == 1 && /proc/$pid/root -ef / ]] || continue
     exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
