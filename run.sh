@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
 ensure_packages "${QOR_BUILD_PACKAGES[@]}"
+require_tools "${QOR_BUILD_TOOLS[@]}"
 
 if ! log=$( (cmake --preset default && cmake --build --preset default -j2 --target qorclnt qordemod) 2>&1); then
   printf '%s\n' "$log" >&2

@@ -8,11 +8,13 @@ source scripts/packages.sh
 
 presets=("${@:-default}")
 packages=("${QOR_BUILD_PACKAGES[@]}" "${QOR_TEST_PACKAGES[@]}")
+tools=("${QOR_BUILD_TOOLS[@]}" "${QOR_TEST_TOOLS[@]}")
 for preset in "${presets[@]}"; do
   [[ $preset == m32 ]] && packages+=(g++-multilib)
-  [[ $preset == fuzz ]] && packages+=("${QOR_FUZZ_PACKAGES[@]}")
+  [[ $preset == fuzz ]] && packages+=("${QOR_FUZZ_PACKAGES[@]}") && tools+=("${QOR_FUZZ_TOOLS[@]}")
 done
 ensure_packages "${packages[@]}"
+require_tools "${tools[@]}"
 
 failed=()
 for preset in "${presets[@]}"; do

@@ -3,9 +3,6 @@
 // Every message text of the network layer, stored once.
 namespace qor {
 
-// Runtime: copying an object into one of a class that cannot take it
-inline constexpr char RSAssignError[] = "Cannot assign a %s to a %s";
-
 // Component base
 inline constexpr char RSOnlyOneAntiFreeze[] = "Only one TIdAntiFreeze can exist per application.";
 

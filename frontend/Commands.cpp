@@ -17,12 +17,6 @@ namespace {
 // Shortest time one connect attempt takes, so that attempts that fail at once do not spin.
 constexpr int32_t MinAttemptMs = 125;
 
-void ShowHelp() {
-  ConsoleWriteLine(MsgShowingHelp);
-  for (const char* line : MsgCommandHelp) ConsoleWriteLine(line);
-  ConsoleWriteLine(MsgHelpShown);
-}
-
 void ChangeSetting(TIdRUROvoduv& AClient, TSetting ASetting, const std::string& AArgument) {
   WriteSettingLine(ASetting);
   if (AClient.Connected()) AClient.Disconnect();
@@ -80,7 +74,7 @@ void HandleCommand(TIdRUROvoduv& AClient, const std::string& ALine, bool& AStop)
     AStop = true;
     ConsoleWriteLine(MsgStopping);
   } else if (word == "HELP" || word == "H") {
-    ShowHelp();
+    ShowHelp(MsgCommandHelp);
   } else if (word == "QUOTE" || word == "Q") {
     Exchange(AClient, argument, true);
   } else if (word == "SETHOST" || word == "SH") {

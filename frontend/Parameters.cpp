@@ -23,12 +23,6 @@ bool OptionSetting(const std::string& AParameter, TSetting& ASetting) {
   return true;
 }
 
-void ShowParameterHelp() {
-  ConsoleWriteLine(MsgShowingHelp);
-  for (const char* line : MsgParameterHelp) ConsoleWriteLine(line);
-  ConsoleWriteLine(MsgHelpShown);
-}
-
 }  // namespace
 
 void HandleParameters(TIdRUROvoduv& AClient, const std::vector<std::string>& AParameters, bool& AStop) {
@@ -44,7 +38,7 @@ void HandleParameters(TIdRUROvoduv& AClient, const std::vector<std::string>& APa
       pending = false;
     } else if (parameter == "-HELP" || parameter == "-H" || parameter == "-?") {
       AStop = true;
-      ShowParameterHelp();
+      ShowHelp(MsgParameterHelp);
     } else if (OptionSetting(parameter, option)) {
       pending = true;
     } else {

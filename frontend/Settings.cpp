@@ -58,4 +58,10 @@ void StoreSetting(TIdRUROvoduv& AClient, TSetting ASetting, const std::string& A
   ConsoleWriteLine(stored ? lines.Done : lines.Failed);
 }
 
+void ShowHelp(std::span<const char* const> AHelp) {
+  ConsoleWriteLine(MsgShowingHelp);
+  for (const char* line : AHelp) ConsoleWriteLine(line);
+  ConsoleWriteLine(MsgHelpShown);
+}
+
 }  // namespace qor::frontend

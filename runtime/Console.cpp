@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "qorclnt/runtime/RuntimeErrors.hpp"
 
@@ -11,16 +10,12 @@ namespace qor {
 
 namespace {
 
-[[noreturn]] void RaiseInOut(int AErrno) {
-  Raise(EInOutError(std::strerror(AErrno)));
-}
-
 void WriteAll(const char* AData, size_t ALength) {
   while (ALength > 0) {
     const ssize_t n = ::write(STDOUT_FILENO, AData, ALength);
     if (n < 0) {
       if (errno == EINTR) continue;
-      RaiseInOut(errno);
+      RaiseInOutError(errno);
     }
     AData += n;
     ALength -= static_cast<size_t>(n);
@@ -68,7 +63,7 @@ bool ConsoleReadLine(std::string& ALine) {
     const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
-      RaiseInOut(errno);
+      RaiseInOutError(errno);
     }
     if (n == 0) {
       in.ended = true;

@@ -8,25 +8,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
 
-namespace {
-
-[[noreturn]] void RaiseSystemError(int AErrno) {
-  Raise(EInOutError(std::strerror(AErrno)));
-}
-
-}  // namespace
-
 TFileStream::TFileStream(const std::string& AFileName) {
   do {
     FHandle = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
   } while (FHandle < 0 && errno == EINTR);
-  if (FHandle < 0) RaiseSystemError(errno);
+  if (FHandle < 0) RaiseInOutError(errno);
 }
 
 TFileStream::~TFileStream() {
@@ -39,23 +30,23 @@ int64_t TFileStream::Read(void* ABuffer, int64_t ACount) {
   do {
     n = ::read(FHandle, ABuffer, static_cast<size_t>(ACount));
   } while (n < 0 && errno == EINTR);
-  if (n < 0) RaiseSystemError(errno);
+  if (n < 0) RaiseInOutError(errno);
   return n;
 }
 
 int64_t TFileStream::Write(const void* /*ABuffer*/, int64_t /*ACount*/) {
-  RaiseSystemError(EBADF);
+  RaiseInOutError(EBADF);
 }
 
 int64_t TFileStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   static constexpr int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
   const off_t position = ::lseek(FHandle, static_cast<off_t>(AOffset), whence[AOrigin]);
-  if (position < 0) RaiseSystemError(errno);
+  if (position < 0) RaiseInOutError(errno);
   return position;
 }
 
 void TFileStream::SetSize(int64_t /*ASize*/) {
-  RaiseSystemError(EBADF);
+  RaiseInOutError(EBADF);
 }
 
 bool TFileStream::FileExists(const std::string& AFileName) {

@@ -3,13 +3,14 @@
 #include <cstdio>
 
 #include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeStrings.hpp"
 
 namespace qor {
 
 namespace {
 
 [[noreturn]] void FormatError(std::string_view AFormat) {
-  Raise(EConvertError("Format '" + std::string(AFormat) + "' invalid or incompatible with argument"));
+  Raise(EConvertError(Format(RSInvalidFormat, {std::string(AFormat)})));
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "qorclnt/runtime/Persistent.hpp"
 
-#include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/runtime/Format.hpp"
 #include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeStrings.hpp"
 
 namespace qor {
 

@@ -11,6 +11,8 @@ QOR_ERROR_KIND(EInOutError, Exception);    // console read or write failed
 QOR_ERROR_KIND(EListError, Exception);     // list index out of bounds
 QOR_ERROR_KIND(ELibraryError, Exception);  // any other failure of the C++ library, with its what()
 
-inline constexpr char RSOutOfMemory[] = "Out of memory";
+// Raises EInOutError with the system's text for the error number AErrno: a read or write of a
+// console or a file failed.
+[[noreturn]] void RaiseInOutError(int AErrno);
 
 }  // namespace qor

@@ -6,6 +6,7 @@
 
 #include "qorclnt/runtime/Format.hpp"
 #include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeStrings.hpp"
 
 namespace qor {
 
@@ -111,7 +112,7 @@ int32_t StrToIntDef(std::string_view AText, int32_t ADefault) {
 int32_t StrToInt(std::string_view AText) {
   int32_t value = 0;
   if (!TryStrToInt(AText, value)) {
-    Raise(EConvertError(Format("'%s' is not a valid integer value", {std::string(AText)})));
+    Raise(EConvertError(Format(RSInvalidInteger, {std::string(AText)})));
   }
   return value;
 }

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeStrings.hpp"
 
 namespace qor {
 

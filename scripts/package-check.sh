@@ -14,6 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 ensure_packages "${QOR_BUILD_PACKAGES[@]}" dpkg-dev groff-base
+require_tools "${QOR_BUILD_TOOLS[@]}" cpack:cmake dpkg-deb:dpkg groff:groff-base
 
 build=${1:-build/package}
 scratch=$(mktemp -d)

@@ -1,23 +1,120 @@
-# Sourced by the build and test scripts: installs Debian packages that are missing.
+# shellcheck shell=bash
+# Sourced by the build and test scripts: installs Debian packages that are missing, without starting
+# the system services that some of them bring, and checks that the programs the scripts run are there.
 
 # ensure_packages NAME...: installs with apt-get those of the named packages that are not installed,
-# after one 'apt-get update'. Needs root (or sudo).
+# after one 'apt-get update'. Needs root (or sudo). While apt-get runs, a policy-rc.d that denies every
+# service start is in place (unless the machine already has one of its own), and whatever a newly
+# installed package started all the same is stopped again.
 ensure_packages() {
   local missing=() name
   for name in "$@"; do
     dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'install ok installed' || missing+=("$name")
   done
   ((${#missing[@]} == 0)) && return 0
-  echo "installing: ${missing[*]}"
+  if ! command -v apt-get >/dev/null; then
+    echo "missing packages: ${missing[*]}; there is no apt-get here to install them, install them by hand" >&2
+    return 1
+  fi
   local sudo=()
-  ((EUID == 0)) || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  if ((EUID != 0)); then
+    if ! command -v sudo >/dev/null; then
+      echo "missing packages: ${missing[*]}; installing them needs root: run 'apt-get install ${missing[*]}' as root" >&2
+      return 1
+    fi
+    sudo=(sudo)
+  fi
+  echo "installing: ${missing[*]}"
+  local before
+  before=$(process_ids)
+  # In a subshell, so that its traps remove a policy-rc.d it wrote however apt-get ends.
+  local status=0
+  (
+    policy=/usr/sbin/policy-rc.d
+    if [[ ! -e $policy ]]; then
+      trap '"${sudo[@]}" rm -f "$policy"' EXIT
+      trap 'exit 130' INT TERM
+      printf '#!/bin/sh\n# Denies every service start while packages are installed for the build or the tests.\nexit 101\n' |
+        "${sudo[@]}" tee "$policy" >/dev/null && "${sudo[@]}" chmod 755 "$policy" || exit 1
+    fi
+    "${sudo[@]}" apt-get update -qq &&
+      DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  ) || status=$?
+  stop_new_services "$before" "${missing[@]}"
+  return "$status"
 }
 
-# What building the project, its tests and its benchmarks needs.
+# stop_new_services BEFORE PACKAGE...: stops what those of the named, newly installed packages that
+# bring a service started: with systemd their active services; else each daemon (a process whose parent
+# is process 1) under the same root as this script (a chroot sees the processes outside it too) that
+# runs one of their programs and whose id is not in BEFORE, the process ids from before the install.
+stop_new_services() {
+  local before=$1 sudo=() package name pid exe
+  shift
+  ((EUID == 0)) || sudo=(sudo)
+  local services=()
+  for package in "$@"; do
+    dpkg-query -L "$package" 2>/dev/null | grep -qE '^/etc/init\.d/|^/lib/systemd/system/[^/]+\.service$' &&
+      services+=("$package")
+  done
+  ((${#services[@]} > 0)) || return 0
+  if [[ -d /run/systemd/system ]]; then
+    for name in $(dpkg-query -L "${services[@]}" | sed -n -E 's|^/lib/systemd/system/([^/@]+\.service)$|\1|p'); do
+      systemctl is-active --quiet "$name" || continue
+      "${sudo[@]}" systemctl stop "$name"
+      echo "stopped $name, which installing its package started"
+    done
+    return 0
+  fi
+  # Their programs by real path, as /proc/<id>/exe gives them (/bin is a link to /usr/bin).
+  local programs stat fields
+  programs=$(dpkg-query -L "${services[@]}" | grep -E '/s?bin/[^/]+$' | xargs -r readlink -f || true)
+  for pid in $(process_ids); do
+    grep -qxF "$pid" <<<"$before" && continue
+    { read -r stat <"/proc/$pid/stat"; } 2>/dev/null || continue  # gone meanwhile
+    read -r -a fields <<<"${stat##*) }"  # after the command name: state, parent id, ...
+    [[ ${fields[1]} == 1 && /proc/$pid/root -ef / ]] || continue
+    exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+    grep -qxF "$exe" <<<"$programs" || continue
+    "${sudo[@]}" kill "$pid" 2>/dev/null || continue
+    echo "stopped $exe (process $pid), which installing its package started"
+  done
+}
+
+# process_ids: the ids of the running processes, one a line.
+process_ids() {
+  local entry
+  for entry in /proc/[0-9]*; do echo "${entry#/proc/}"; done
+}
+
+# require_tools FILE:PACKAGE...: checks that each file (a program's name on PATH, or an absolute path) is
+# there; names each one that is not with the Debian package that has it, and then fails.
+require_tools() {
+  local entry tool absent=0
+  for entry in "$@"; do
+    tool=${entry%%:*}
+    if [[ $tool == /* ]]; then
+      [[ -e $tool ]] && continue
+    else
+      command -v "$tool" >/dev/null && continue
+    fi
+    echo "missing: $tool (in the Debian package ${entry#*:}: apt-get install ${entry#*:})" >&2
+    absent=1
+  done
+  return "$absent"
+}
+
+# What building the project, its tests and its benchmarks needs, and the programs the build runs.
 QOR_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
-# The real SOCKS proxies that the tests start on loopback.
-QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client)
+QOR_BUILD_TOOLS=(cmake:cmake ctest:cmake make:make g++:g++)
+# The real SOCKS proxies that the tests start on loopback and the services file that the resolver
+# tests read (netbase: a minimal Debian has none), and what the tests run: the proxies, and the
+# programs that give a test a private name lookup (unshare, mount) or a fixed address layout under
+# ThreadSanitizer (setarch).
+QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client netbase)
+QOR_TEST_TOOLS=(/usr/bin/microsocks:microsocks /usr/sbin/danted:dante-server /usr/sbin/sshd:openssh-server
+  /usr/bin/ssh:openssh-client /usr/bin/ssh-keygen:openssh-client /usr/bin/unshare:util-linux /bin/mount:mount
+  /usr/bin/setarch:util-linux /usr/bin/getent:libc-bin /bin/sh:dash /etc/services:netbase)
 # The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
 QOR_FUZZ_PACKAGES=(clang clang-14 libclang-rt-14-dev)
+QOR_FUZZ_TOOLS=(/usr/bin/clang++:clang)

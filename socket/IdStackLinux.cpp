@@ -7,13 +7,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStackLinuxPoll.hpp"
 
 namespace qor {
 
@@ -84,25 +85,15 @@ int32_t FinishConnect(TIdStackSocketHandle AHandle) {
   timeval limit{};
   socklen_t size = sizeof limit;
   ::getsockopt(AHandle, SOL_SOCKET, SO_SNDTIMEO, &limit, &size);
-  const bool bounded = limit.tv_sec != 0 || limit.tv_usec != 0;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::seconds(limit.tv_sec) + std::chrono::microseconds(limit.tv_usec);
-  pollfd entry{AHandle, POLLOUT, 0};
-  for (;;) {
-    int wait = -1;
-    if (bounded) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      wait = static_cast<int>(std::max<decltype(left)>(left, 0));
-    }
-    const int ready = ::poll(&entry, 1, wait);
-    if (ready > 0) break;
-    if (ready == 0) {
-      errno = EINPROGRESS;
-      return -1;
-    }
-    if (errno != EINTR) return -1;
+  std::optional<TPollClock::time_point> deadline;
+  if (limit.tv_sec != 0 || limit.tv_usec != 0) {
+    deadline =
+        TPollClock::now() + std::chrono::seconds(limit.tv_sec) + std::chrono::microseconds(limit.tv_usec);
   }
+  pollfd entry{AHandle, POLLOUT, 0};
+  const int ready = PollUntil({&entry, 1}, deadline);
+  if (ready == 0) errno = EINPROGRESS;
+  if (ready <= 0) return -1;
   int error = 0;
   socklen_t length = sizeof error;
   if (::getsockopt(AHandle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;

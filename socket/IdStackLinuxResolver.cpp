@@ -14,14 +14,12 @@
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/runtime/Format.hpp"
 #include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/RuntimeStrings.hpp"
 #include "qorclnt/runtime/Strings.hpp"
 
 namespace qor {
 
 namespace {
-
-// The runtime's text for an index past the end of a string list.
-constexpr char ListIndexError[] = "List index out of bounds (%d)";
 
 // Runs a reentrant lookup, ACall(buffer, size) returning an error number, with a buffer that grows
 // while the call finds it too small. The entry the call fills points into the buffer. Returns the
@@ -89,7 +87,7 @@ void TIdStackLinux::FillLocalAddressList() {
 
 std::string TIdStackLinux::GetFirstLocalAddress() {
   const std::vector<std::string>& list = GetLocalAddressList();
-  if (list.empty()) Raise(EListError(Format(ListIndexError, {0})));
+  if (list.empty()) Raise(EListError(Format(RSListIndexError, {0})));
   return list.front();
 }
 

@@ -9,10 +9,13 @@
 #include <chrono>
 #include <cstdint>
 #include <iterator>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/socket/IdStackLinuxPoll.hpp"
 
 namespace qor {
 
@@ -53,8 +56,8 @@ class TWaitSet {
     for (const pollfd& record : FPoll) FHandles.push_back(record.fd);
   }
 
-  // One poll with ATimeout ms (-1: no limit); the raw result.
-  int Poll(int ATimeout) { return ::poll(FPoll.data(), FPoll.size(), ATimeout); }
+  // Polls until something is ready or ADeadline has passed; the result of PollUntil.
+  int Poll(std::optional<TPollClock::time_point> ADeadline) { return PollUntil(FPoll, ADeadline); }
 
   bool HasInvalid() const {
     return std::any_of(FPoll.begin(), FPoll.end(),
@@ -100,6 +103,18 @@ class TWaitSet {
 
 }  // namespace
 
+int PollUntil(std::span<pollfd> AEntries, std::optional<TPollClock::time_point> ADeadline) {
+  for (;;) {
+    int wait = -1;
+    if (ADeadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*ADeadline - TPollClock::now()).count();
+      wait = static_cast<int>(std::max<decltype(left)>(left, 0));
+    }
+    const int result = ::poll(AEntries.data(), AEntries.size(), wait);
+    if (result != -1 || errno != EINTR) return result;
+  }
+}
+
 int32_t TIdStackLinux::WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocketDescriptors* AWriteList,
                                       TIdSocketDescriptors* AErrorList, int32_t ATimeout) {
   TIdSocketDescriptors* const lists[] = {AReadList, AWriteList, AErrorList};
@@ -126,20 +141,11 @@ int32_t TIdStackLinux::WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocket
   if (ATimeout < 0 && ATimeout != -2) return fail(EINVAL);  // as select refuses a negative time
   set.Prepare();
 
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ATimeout);
+  std::optional<TPollClock::time_point> deadline;
+  if (ATimeout != -2) deadline = TPollClock::now() + std::chrono::milliseconds(ATimeout);
   for (;;) {
-    int wait = -1;
-    if (ATimeout != -2) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      wait = static_cast<int>(std::max<decltype(left)>(left, 0));
-    }
-    const int result = set.Poll(wait);
-    if (result == -1) {
-      const int error = errno;
-      if (error == EINTR) continue;  // a signal: wait for the time that is left
-      return fail(error);
-    }
+    const int result = set.Poll(deadline);
+    if (result == -1) return fail(errno);
     if (result == 0) return report(0);
     if (set.HasInvalid()) return fail(EBADF);
     if (const int32_t ready = set.CountReady(); ready > 0) return report(ready);

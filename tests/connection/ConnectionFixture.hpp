@@ -7,19 +7,9 @@
 
 #include "qorclnt/connection/IdTCPConnection.hpp"
 #include "support/FakeIOHandler.hpp"
+#include "support/MessageOf.hpp"
 
 namespace qor::test {
-
-// The message of the E that AAction raises, or "no error".
-template <class E, class F>
-std::string MessageOf(F&& AAction) {
-  try {
-    AAction();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "no error";
-}
 
 // A connection over a connected fake handler that it refers to (not owns), recording its
 // notifications in order: "status:<n>", "disconnected", "begin:<mode>:<n>", "work:<mode>:<n>", "end:<mode>".

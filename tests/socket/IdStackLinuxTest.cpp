@@ -70,7 +70,7 @@ TEST(IdStackLinux, PortsOutsideSixteenBitsAreRefusedWithoutASystemCall) {
 
 TEST(IdStackLinux, TcpConnectionThroughTheStack) {
   TIdStackLinux stack;
-  const TOwnedDescriptor listener(stack.CreateIPv4Socket(SOCK_STREAM, 0));
+  const UniqueFd listener(stack.CreateIPv4Socket(SOCK_STREAM, 0));
   ASSERT_EQ(0, stack.BindSocket(listener.Get(), Id_PF_INET, "127.0.0.1", 0));
   ASSERT_EQ(0, stack.ListenSocket(listener.Get(), 1));
   uint16_t family = 0;
@@ -80,12 +80,12 @@ TEST(IdStackLinux, TcpConnectionThroughTheStack) {
   EXPECT_EQ(Id_PF_INET, family);
   EXPECT_EQ("127.0.0.1", ip);
 
-  const TOwnedDescriptor client(stack.CreateIPv4Socket(SOCK_STREAM, 0));
+  const UniqueFd client(stack.CreateIPv4Socket(SOCK_STREAM, 0));
   EXPECT_THROW(stack.GetPeerAddress(client.Get(), family, ip, port), EIdSocketError);  // not connected
   ASSERT_EQ(0, stack.ConnectSocket(client.Get(), Id_PF_INET, "127.0.0.1", port));
   std::string acceptedIP;
   int32_t acceptedPort = 0;
-  const TOwnedDescriptor server(stack.AcceptConnection(listener.Get(), acceptedIP, acceptedPort));
+  const UniqueFd server(stack.AcceptConnection(listener.Get(), acceptedIP, acceptedPort));
   ASSERT_NE(-1, server.Get());
   stack.GetSocketAddress(client.Get(), family, ip, port);
   EXPECT_EQ("127.0.0.1:" + std::to_string(port), acceptedIP + ":" + std::to_string(acceptedPort));

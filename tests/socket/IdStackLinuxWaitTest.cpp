@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 
 #include "qorclnt/errors/IdException.hpp"
 #include "socket/LoopbackSockets.hpp"
+#include "support/StalledListener.hpp"
 
 namespace qor {
 namespace {
@@ -27,8 +29,8 @@ int64_t MsSince(Clock::time_point AStart) {
 }
 
 // Connected stream sockets; the odd ones are the peers of the even ones.
-std::vector<TOwnedDescriptor> SocketPairs(int ACount) {
-  std::vector<TOwnedDescriptor> result;
+std::vector<UniqueFd> SocketPairs(int ACount) {
+  std::vector<UniqueFd> result;
   for (int i = 0; i < ACount; ++i) {
     int ends[2] = {-1, -1};
     EXPECT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM, 0, ends));
@@ -79,7 +81,7 @@ class TSignalStorm {
 
 TEST(IdStackLinuxWait, ReportsReadyDescriptorsPerListInAscendingOrder) {
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(3);
+  std::vector<UniqueFd> ends = SocketPairs(3);
   const int a = ends[0].Get(), b = ends[2].Get(), c = ends[4].Get();
   ASSERT_EQ(1, ::write(ends[5].Get(), "x", 1));
   ASSERT_EQ(1, ::write(ends[1].Get(), "x", 1));
@@ -99,7 +101,7 @@ TEST(IdStackLinuxWait, ReportsReadyDescriptorsPerListInAscendingOrder) {
 
 TEST(IdStackLinuxWait, TimeLimits) {
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(1);
+  std::vector<UniqueFd> ends = SocketPairs(1);
   TIdSocketDescriptors read = {ends[0].Get()};
   auto start = Clock::now();
   EXPECT_EQ(0, stack.WaitForSockets(&read, nullptr, nullptr, 0));
@@ -131,7 +133,7 @@ TEST(IdStackLinuxWait, TimeLimits) {
 
 TEST(IdStackLinuxWait, SignalsDoNotShortenTheWait) {
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(1);
+  std::vector<UniqueFd> ends = SocketPairs(1);
   TIdSocketDescriptors read = {ends[0].Get()};
   const int before = SignalsTaken.load();
   const auto start = Clock::now();
@@ -144,12 +146,37 @@ TEST(IdStackLinuxWait, SignalsDoNotShortenTheWait) {
   EXPECT_GT(SignalsTaken.load() - before, 10);
 }
 
+// A blocking connect that a signal interrupts goes on in the system; the stack waits for its end
+// through further signals, no longer than the socket's send time-out, and then reports what connect
+// itself would have: EINPROGRESS.
+TEST(IdStackLinuxWait, AnInterruptedConnectEndsAtTheSendTimeOut) {
+  TIdStackLinux stack;
+  const test::StalledListener stalled;
+  const UniqueFd socket(::socket(AF_INET, SOCK_STREAM, 0));
+  const timeval limit{1, 0};
+  ASSERT_EQ(0, ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit));
+  const int before = SignalsTaken.load();
+  const auto start = Clock::now();
+  int32_t result = 0;
+  int error = 0;
+  {
+    const TSignalStorm storm;
+    result = stack.ConnectSocket(socket.Get(), AF_INET, test::StalledListener::Host, stalled.Port());
+    error = errno;
+  }
+  EXPECT_EQ(-1, result);
+  EXPECT_EQ(EINPROGRESS, error);
+  EXPECT_GE(MsSince(start), 900);
+  EXPECT_LT(MsSince(start), 5000);
+  EXPECT_GT(SignalsTaken.load() - before, 10);
+}
+
 TEST(IdStackLinuxWait, ListsHoldAtMost1024Entries) {
   RaiseDescriptorLimit(2048);
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(512);
+  std::vector<UniqueFd> ends = SocketPairs(512);
   TIdSocketDescriptors full;
-  for (const TOwnedDescriptor& end : ends) full.push_back(end.Get());
+  for (const UniqueFd& end : ends) full.push_back(end.Get());
   ASSERT_EQ(1, ::write(ends[7].Get(), "x", 1));
   TIdSocketDescriptors read = full;
   EXPECT_EQ(1, stack.WaitForSockets(&read, nullptr, nullptr, 1000));
@@ -173,8 +200,8 @@ TEST(IdStackLinuxWait, ListsHoldAtMost1024Entries) {
 TEST(IdStackLinuxWait, DescriptorsAbove1023AreServed) {
   RaiseDescriptorLimit(2100);
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(1);
-  const TOwnedDescriptor high(::fcntl(ends[0].Get(), F_DUPFD, 2050));
+  std::vector<UniqueFd> ends = SocketPairs(1);
+  const UniqueFd high(::fcntl(ends[0].Get(), F_DUPFD, 2050));
   ASSERT_GE(high.Get(), 2050);
   ASSERT_EQ(1, ::write(ends[1].Get(), "x", 1));
   TIdSocketDescriptors read = {high.Get(), ends[0].Get()};
@@ -184,7 +211,7 @@ TEST(IdStackLinuxWait, DescriptorsAbove1023AreServed) {
 
 TEST(IdStackLinuxWait, BadDescriptorsFailTheWait) {
   TIdStackLinux stack;
-  std::vector<TOwnedDescriptor> ends = SocketPairs(1);
+  std::vector<UniqueFd> ends = SocketPairs(1);
   const int closed = ends[0].Get();
   ends[0].Reset();
   for (const int bad : {closed, -1}) {

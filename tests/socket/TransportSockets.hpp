@@ -10,10 +10,14 @@
 #include <list>
 #include <string>
 
+#include "support/MessageOf.hpp"
+#include "support/Posix.hpp"
 #include "support/UniqueFd.hpp"
 
 namespace qor::transport_test {
 
+using test::LoopbackAddress;
+using test::MessageOf;
 using test::UniqueFd;
 
 inline int LocalPort(int AFd) {
@@ -27,7 +31,7 @@ inline int LocalPort(int AFd) {
 // negative; a connect to one that does not listen is refused. Invalid when the port is taken.
 inline UniqueFd BoundSocket(int APort = 0, int ABacklog = -1) {
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-  const sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(APort)), {htonl(INADDR_LOOPBACK)}, {}};
+  const sockaddr_in address = LoopbackAddress(static_cast<uint16_t>(APort));
   if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return {};
   if (ABacklog >= 0) ::listen(socket.Get(), ABacklog);
   return socket;
@@ -41,23 +45,12 @@ struct FullListener {
   std::list<UniqueFd> Queued;
 
   FullListener() {
-    const sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(Port)), {htonl(INADDR_LOOPBACK)}, {}};
+    const sockaddr_in address = LoopbackAddress(static_cast<uint16_t>(Port));
     for (pollfd entry{-1, POLLOUT, 0}; Queued.size() < 8 && (entry.fd < 0 || ::poll(&entry, 1, 200) == 1);) {
       entry.fd = Queued.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)).Get();
       ::connect(entry.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     }
   }
 };
-
-// The message of the error of kind E that AAction raises; another kind passes through.
-template <class E, class F>
-std::string MessageOf(F&& AAction) {
-  try {
-    AAction();
-  } catch (const E& error) {
-    return error.Message();
-  }
-  return "<nothing raised>";
-}
 
 }  // namespace qor::transport_test

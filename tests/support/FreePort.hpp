@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "support/Posix.hpp"
 #include "support/UniqueFd.hpp"
 
 namespace qor::test {
@@ -13,7 +14,7 @@ namespace qor::test {
 // A port of 127.0.0.1 that nothing listens on right now, so a connect to it is refused.
 inline uint16_t RefusedPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  sockaddr_in address = LoopbackAddress(0);
   socklen_t length = sizeof address;
   ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
@@ -27,7 +28,7 @@ inline uint16_t RefusedPort() {
 class RefusingPort {
  public:
   RefusingPort() : FSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof address;
     ::bind(FSocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
     ::getsockname(FSocket.Get(), reinterpret_cast<sockaddr*>(&address), &length);

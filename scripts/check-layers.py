@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Checks the layer map of the tree: which target each product source file belongs to, and that every
+include points down a layer.
+
+The map is the top CMakeLists.txt: each `qor_layer(name below sources...)` and each
+`add_executable(name sources...)` names its files one by one, headers included, and
+`target_link_libraries` gives an executable the layers under it. The check fails when
+  - a .cpp or .hpp under the product folders belongs to no target, or to two;
+  - a file includes a product header of a target that its own target does not link (an upward
+    include, or a sideways one);
+  - a file of runtime/ includes anything outside runtime/, or a file of errors/ anything outside
+    runtime/ and errors/: those two sit under the rest of their layer.
+
+    scripts/check-layers.py [tree]        default: the tree this script is in
+Prints each fault on a line of its own and exits 1 if there is any, else prints a summary and exits 0.
+"""
+import re
+import sys
+from pathlib import Path
+
+PRODUCT_FOLDERS = ("runtime", "errors", "socket", "connection", "client", "frontend", "demo")
+# Folders beneath the rest of their layer, lowest first: each may include only itself and those before it.
+BOTTOM_FOLDERS = ("runtime", "errors")
+SOURCE_SUFFIXES = (".cpp", ".hpp")
+INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]qorclnt/([^">]+)[">]', re.MULTILINE)
+
+
+def strip_comments(text):
+    return re.sub(r"#[^\n]*", "", text)
+
+
+def calls(text, command):
+    """The argument lists of every call of a CMake command, split into words."""
+    pattern = re.compile(r"\b" + command + r"\s*\(([^)]*)\)", re.IGNORECASE)
+    return [re.findall(r'"[^"]*"|[^\s"]+', m.group(1)) for m in pattern.finditer(text)]
+
+
+def read_map(cmake_text):
+    """Returns ({file: [targets]}, {target: set of targets it may include from})."""
+    text = strip_comments(cmake_text)
+    files, links = {}, {}
+    for words in calls(text, "qor_layer"):
+        name, below, sources = words[0], words[1].strip('"'), words[2:]
+        links[name] = set(below.split(";"))
+        for source in sources:
+            files.setdefault(source, []).append(name)
+    for words in calls(text, "add_executable"):
+        name = words[0]
+        links.setdefault(name, set())
+        for source in words[1:]:
+            files.setdefault(source, []).append(name)
+    for words in calls(text, "target_link_libraries"):
+        if words[0] in links:
+            links[words[0]].update(w for w in words[1:] if w not in ("PUBLIC", "PRIVATE", "INTERFACE"))
+    reach = {}
+    for name in links:
+        seen, todo = {name}, [name]
+        while todo:
+            for below in links.get(todo.pop(), ()):
+                if below in links and below not in seen:
+                    seen.add(below)
+                    todo.append(below)
+        reach[name] = seen
+    return files, reach
+
+
+def check(tree):
+    tree = Path(tree)
+    files, reach = read_map((tree / "CMakeLists.txt").read_text())
+    faults = []
+    present = sorted(
+        str(path.relative_to(tree))
+        for folder in PRODUCT_FOLDERS
+        if (tree / folder).is_dir()
+        for path in (tree / folder).iterdir()
+        if path.suffix in SOURCE_SUFFIXES
+    )
+    for path in present:
+        targets = files.get(path, [])
+        if not targets:
+            faults.append(f"{path}: belongs to no target")
+        elif len(targets) > 1:
+            faults.append(f"{path}: belongs to more than one target: {' '.join(targets)}")
+    for path in present:
+        targets = files.get(path, [])
+        if len(targets) != 1:
+            continue
+        folder = path.split("/")[0]
+        text = (tree / path).read_text(errors="replace")
+        for included in INCLUDE.findall(text):
+            owner = files.get(included, [])
+            if len(owner) != 1:
+                faults.append(f"{path}: includes {included}, which belongs to no single target")
+            elif owner[0] not in reach[targets[0]]:
+                faults.append(f"{path}: includes {included} of {owner[0]}, above its own {targets[0]}")
+            elif folder in BOTTOM_FOLDERS:
+                allowed = BOTTOM_FOLDERS[: BOTTOM_FOLDERS.index(folder) + 1]
+                if included.split("/")[0] not in allowed:
+                    faults.append(f"{path}: includes {included}; {folder}/ includes only {'/, '.join(allowed)}/")
+    return present, faults
+
+
+def main(argv):
+    tree = argv[1] if len(argv) > 1 else Path(__file__).resolve().parent.parent
+    present, faults = check(tree)
+    for fault in faults:
+        print(f"layers: {fault}")
+    if faults:
+        return 1
+    print(f"layers: {len(present)} files, each in one target, every include pointing down")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
