@@ -79,7 +79,7 @@ const std::string LF("\n");
 // pieces that the buffer's counts can describe.
 std::string TakeBytes(TIdManagedBuffer& ABuffer, int64_t ACount) {
   if (ACount <= INT32_MAX) return ABuffer.TakeString(static_cast<int32_t>(ACount));
-  if (static_cast<uint64_t>(ACount) > std::string().max_size()) Raise(EOutOfMemory(RSOutOfMemory));
+  if (static_cast<uint64_t>(ACount) > std::string().max_size()) RaiseOutOfMemory();
   std::string result(ABuffer.UnreadStart(), static_cast<size_t>(ACount));
   for (int64_t left = ACount; left > 0;) {
     const int32_t piece = static_cast<int32_t>(std::min<int64_t>(left, INT32_MAX));

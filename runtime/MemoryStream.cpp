@@ -16,10 +16,6 @@ namespace {
 // (on a 32-bit build that is 2 GiB, far below what a 64-bit size can say).
 constexpr int64_t MaxBlock = static_cast<int64_t>(std::min<uintmax_t>(PTRDIFF_MAX, INT64_MAX));
 
-[[noreturn]] void RaiseOutOfMemory() {
-  Raise(EOutOfMemory(RSOutOfMemory));
-}
-
 }  // namespace
 
 int64_t TStream::Size() {

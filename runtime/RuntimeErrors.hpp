@@ -15,4 +15,7 @@ QOR_ERROR_KIND(ELibraryError, Exception);  // any other failure of the C++ libra
 // console or a file failed.
 [[noreturn]] void RaiseInOutError(int AErrno);
 
+// Raises EOutOfMemory with the runtime's text: a block of memory could not be had.
+[[noreturn]] void RaiseOutOfMemory();
+
 }  // namespace qor

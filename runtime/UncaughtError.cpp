@@ -16,7 +16,6 @@
 #include <string_view>
 
 #include "qorclnt/runtime/RuntimeErrors.hpp"
-#include "qorclnt/runtime/RuntimeStrings.hpp"
 
 namespace qor {
 
@@ -106,7 +105,7 @@ void RunBlock(const std::function<void()>& ABlock) {
   } catch (const Exception&) {
     throw;
   } catch (const std::bad_alloc&) {
-    Raise(EOutOfMemory(RSOutOfMemory));
+    RaiseOutOfMemory();
   } catch (const std::exception& AError) {
     Raise(ELibraryError(AError.what()));
   } catch (...) {
