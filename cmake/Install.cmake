@@ -20,6 +20,8 @@ target_include_directories(qorclient INTERFACE $<BUILD_INTERFACE:${QOR_INCLUDE_R
                                                $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_compile_features(qorclient INTERFACE cxx_std_20)
 target_link_libraries(qorclient INTERFACE Threads::Threads ${CMAKE_DL_LIBS})
+# The name a project that adds this tree links, the same as the installed package's.
+add_library(qorclnt::client ALIAS qorclient)
 
 install(TARGETS qorclnt qordemod RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS qorclient EXPORT qorclntTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
@@ -33,7 +35,11 @@ install(FILES ${PROJECT_BINARY_DIR}/qorclntConfig.cmake ${PROJECT_BINARY_DIR}/qo
         DESTINATION ${QOR_PACKAGE_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/qorclnt.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The Debian package: `cpack -G DEB` in the build folder.
+# The Debian package: `cpack -G DEB` in the build folder. Not when another project adds this tree,
+# whose own packaging is its business.
+if(NOT PROJECT_IS_TOP_LEVEL)
+  return()
+endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qorclnt)
 set(CPACK_PACKAGE_VENDOR "The qorclnt developers")

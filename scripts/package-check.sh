@@ -34,7 +34,8 @@ fail() {
 }
 
 echo "== package: build in $build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_TESTS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+  >/dev/null
 cmake --build "$build" -j2
 rm -f "$build"/*.deb
 cpack --config "$build/CPackConfig.cmake" -B "$build"
