@@ -5,6 +5,7 @@
 #                            form the tree itself uses
 #   lib/libqorclient.a       the client stack in one archive: the objects of all four layers
 #   lib/cmake/qorclnt/       the package configuration; find_package(qorclnt) gives qorclnt::client
+#   lib/pkgconfig/qorclnt.pc the same for other build systems: pkg-config --cflags --libs qorclnt
 #   share/man/man1/qorclnt.1 the manual page
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -35,6 +36,14 @@ install(FILES ${PROJECT_BINARY_DIR}/qorclntConfig.cmake ${PROJECT_BINARY_DIR}/qo
         DESTINATION ${QOR_PACKAGE_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/qorclnt.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The pkg-config file finds the prefix from its own place, so that it also serves an installation
+# moved elsewhere (an unpacked package, a --prefix given to cmake --install).
+file(RELATIVE_PATH QOR_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" QOR_PC_TO_PREFIX ${QOR_PC_TO_PREFIX})
+list(TRANSFORM CMAKE_DL_LIBS PREPEND -l OUTPUT_VARIABLE QOR_PC_DL)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/qorclnt.pc.in ${PROJECT_BINARY_DIR}/qorclnt.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/qorclnt.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
 # The Debian package: `cpack -G DEB` in the build folder. Not when another project adds this tree,
 # whose own packaging is its business.
 if(NOT PROJECT_IS_TOP_LEVEL)
@@ -50,8 +59,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "qorclnt sends the lines typed at its prompt to a TCP server and prints the
 reply lines; it connects on demand and retries a failed connect. The package
 also holds qordemod, a small demo line server, and the client stack as a
-static library with its headers and a CMake package (find_package(qorclnt),
-target qorclnt::client).")
+static library with its headers, a CMake package (find_package(qorclnt),
+target qorclnt::client) and a pkg-config file (qorclnt).")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -16,7 +16,7 @@ ensure_packages() {
 }
 
 # What building the project, its tests and its benchmarks needs.
-QOR_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
+QOR_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev)
 # The real SOCKS proxies that the tests start on loopback.
 QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client)
 # The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
