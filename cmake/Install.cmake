@@ -7,6 +7,7 @@
 #   lib/cmake/qorclnt/       the package configuration; find_package(qorclnt) gives qorclnt::client
 #   lib/pkgconfig/qorclnt.pc the same for other build systems: pkg-config --cflags --libs qorclnt
 #   share/man/man1/qorclnt.1 the manual page
+#   share/doc/qorclnt/       the guide to the client stack and the example programs
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -44,6 +45,9 @@ list(TRANSFORM CMAKE_DL_LIBS PREPEND -l OUTPUT_VARIABLE QOR_PC_DL)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qorclnt.pc.in ${PROJECT_BINARY_DIR}/qorclnt.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qorclnt.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
+install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 # The Debian package: `cpack -G DEB` in the build folder. Not when another project adds this tree,
 # whose own packaging is its business.
 if(NOT PROJECT_IS_TOP_LEVEL)
@@ -60,7 +64,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 reply lines; it connects on demand and retries a failed connect. The package
 also holds qordemod, a small demo line server, and the client stack as a
 static library with its headers, a CMake package (find_package(qorclnt),
-target qorclnt::client) and a pkg-config file (qorclnt).")
+target qorclnt::client) and a pkg-config file (qorclnt); its guide and example
+programs are in /usr/share/doc/qorclnt/.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it without installing it on the system: the package is
 # unpacked into a scratch folder, where
-#   - it holds the programs, the man page (free of roff warnings), the headers and the CMake package,
+#   - it holds the programs, the man page (free of roff warnings), the headers, the CMake package,
+#     the pkg-config file, the guide and the examples,
 #     and depends on nothing beyond the C and C++ runtime libraries;
 #   - the unpacked qorclnt, given -? and an ENTER, writes its banner and the option help and exits 0;
 #   - examples/consumer, a program of another CMake project, finds the unpacked package through
@@ -54,7 +55,8 @@ dpkg -x "$deb" "$root"
 for file in usr/bin/qorclnt usr/bin/qordemod usr/share/man/man1/qorclnt.1 usr/lib/libqorclient.a \
   usr/include/qorclnt/client/IdTCPClient.hpp usr/include/qorclnt/runtime/Exception.hpp \
   usr/lib/cmake/qorclnt/qorclntConfig.cmake usr/lib/cmake/qorclnt/qorclntConfigVersion.cmake \
-  usr/lib/pkgconfig/qorclnt.pc; do
+  usr/lib/pkgconfig/qorclnt.pc usr/share/doc/qorclnt/guide.md usr/share/doc/qorclnt/examples/CMakeLists.txt \
+  usr/share/doc/qorclnt/examples/replies.cpp; do
   [[ -f $root/$file ]] || fail "the package lacks /$file"
 done
 warnings=$(groff -man -ww -z "$root/usr/share/man/man1/qorclnt.1" 2>&1)
