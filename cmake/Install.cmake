@@ -5,7 +5,9 @@
 #                            form the tree itself uses
 #   lib/libqorclient.a       the client stack in one archive: the objects of all four layers
 #   lib/cmake/qorclnt/       the package configuration; find_package(qorclnt) gives qorclnt::client
+#   lib/pkgconfig/qorclnt.pc the same for other build systems: pkg-config --cflags --libs qorclnt
 #   share/man/man1/qorclnt.1 the manual page
+#   share/doc/qorclnt/       the guide to the client stack and the example programs
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -20,6 +22,8 @@ target_include_directories(qorclient INTERFACE $<BUILD_INTERFACE:${QOR_INCLUDE_R
                                                $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_compile_features(qorclient INTERFACE cxx_std_20)
 target_link_libraries(qorclient INTERFACE Threads::Threads ${CMAKE_DL_LIBS})
+# The name a project that adds this tree links, the same as the installed package's.
+add_library(qorclnt::client ALIAS qorclient)
 
 install(TARGETS qorclnt qordemod RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS qorclient EXPORT qorclntTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
@@ -33,7 +37,22 @@ install(FILES ${PROJECT_BINARY_DIR}/qorclntConfig.cmake ${PROJECT_BINARY_DIR}/qo
         DESTINATION ${QOR_PACKAGE_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/qorclnt.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The Debian package: `cpack -G DEB` in the build folder.
+# The pkg-config file finds the prefix from its own place, so that it also serves an installation
+# moved elsewhere (an unpacked package, a --prefix given to cmake --install).
+file(RELATIVE_PATH QOR_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" QOR_PC_TO_PREFIX ${QOR_PC_TO_PREFIX})
+list(TRANSFORM CMAKE_DL_LIBS PREPEND -l OUTPUT_VARIABLE QOR_PC_DL)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/qorclnt.pc.in ${PROJECT_BINARY_DIR}/qorclnt.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/qorclnt.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Debian package: `cpack -G DEB` in the build folder. Not when another project adds this tree,
+# whose own packaging is its business.
+if(NOT PROJECT_IS_TOP_LEVEL)
+  return()
+endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qorclnt)
 set(CPACK_PACKAGE_VENDOR "The qorclnt developers")
@@ -44,8 +63,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "qorclnt sends the lines typed at its prompt to a TCP server and prints the
 reply lines; it connects on demand and retries a failed connect. The package
 also holds qordemod, a small demo line server, and the client stack as a
-static library with its headers and a CMake package (find_package(qorclnt),
-target qorclnt::client).")
+static library with its headers, a CMake package (find_package(qorclnt),
+target qorclnt::client) and a pkg-config file (qorclnt); its guide and example
+programs are in /usr/share/doc/qorclnt/.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it without installing it on the system: the package is
 # unpacked into a scratch folder, where
-#   - it holds the programs, the man page (free of roff warnings), the headers and the CMake package,
+#   - it holds the programs, the man page (free of roff warnings), the headers, the CMake package,
+#     the pkg-config file, the guide and the examples,
 #     and depends on nothing beyond the C and C++ runtime libraries;
 #   - the unpacked qorclnt, given -? and an ENTER, writes its banner and the option help and exits 0;
 #   - examples/consumer, a program of another CMake project, finds the unpacked package through
 #     CMAKE_PREFIX_PATH, builds against qorclnt::client and reads a reply line from the unpacked demo
-#     server, which listens on a free port of 127.0.0.1.
+#     server, which listens on a free port of 127.0.0.1;
+#   - the same program, built by plain c++ with the flags of the unpacked pkg-config file, does too.
 # Exits non-zero on any failure.
 #
 #   scripts/package-check.sh [build folder]        default: build/package
@@ -35,7 +37,8 @@ fail() {
 }
 
 echo "== package: build in $build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_TESTS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+  >/dev/null
 cmake --build "$build" -j2
 rm -f "$build"/*.deb
 cpack --config "$build/CPackConfig.cmake" -B "$build"
@@ -52,7 +55,9 @@ root=$scratch/root
 dpkg -x "$deb" "$root"
 for file in usr/bin/qorclnt usr/bin/qordemod usr/share/man/man1/qorclnt.1 usr/lib/libqorclient.a \
   usr/include/qorclnt/client/IdTCPClient.hpp usr/include/qorclnt/runtime/Exception.hpp \
-  usr/lib/cmake/qorclnt/qorclntConfig.cmake usr/lib/cmake/qorclnt/qorclntConfigVersion.cmake; do
+  usr/lib/cmake/qorclnt/qorclntConfig.cmake usr/lib/cmake/qorclnt/qorclntConfigVersion.cmake \
+  usr/lib/pkgconfig/qorclnt.pc usr/share/doc/qorclnt/guide.md usr/share/doc/qorclnt/examples/CMakeLists.txt \
+  usr/share/doc/qorclnt/examples/replies.cpp; do
   [[ -f $root/$file ]] || fail "the package lacks /$file"
 done
 warnings=$(groff -man -ww -z "$root/usr/share/man/man1/qorclnt.1" 2>&1)
@@ -86,6 +91,9 @@ cmake -S examples/consumer -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$root/usr
 found=$(sed -n 's/^qorclnt_DIR:PATH=//p' "$scratch/consumer/CMakeCache.txt")
 [[ $found == "$root/usr/lib/cmake/qorclnt" ]] || fail "the consumer found the package in '$found', not in the scratch root"
 cmake --build "$scratch/consumer"
+flags=$(PKG_CONFIG_PATH=$root/usr/lib/pkgconfig pkg-config --cflags --libs qorclnt)
+# shellcheck disable=SC2086 # the flags are words
+c++ -Wall -Wextra -Wpedantic -Werror -o "$scratch/consumer-pc" examples/consumer/consumer.cpp $flags
 
 coproc demo { exec "$root/usr/bin/qordemod" 0 2>&1; }
 # shellcheck disable=SC2154 # demo_PID is set by coproc
@@ -96,6 +104,9 @@ port=${BASH_REMATCH[1]}
 reply=$(timeout 10 "$scratch/consumer/consumer" "$port") || fail "the consumer failed"
 [[ $reply == "OK HELLO" ]] || fail "the consumer read '$reply' instead of 'OK HELLO'"
 echo "consumer: $reply (from qordemod on 127.0.0.1:$port)"
+reply=$(timeout 10 "$scratch/consumer-pc" "$port") || fail "the consumer built by pkg-config failed"
+[[ $reply == "OK HELLO" ]] || fail "the consumer built by pkg-config read '$reply' instead of 'OK HELLO'"
+echo "consumer built by pkg-config: $reply"
 
 echo "package check: passed ($deb)"
 echo "timing: package check ok after $SECONDS s"

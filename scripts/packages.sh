@@ -105,8 +105,8 @@ require_tools() {
 }
 
 # What building the project, its tests and its benchmarks needs, and the programs the build runs.
-QOR_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
-QOR_BUILD_TOOLS=(cmake:cmake ctest:cmake make:make g++:g++)
+QOR_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev)
+QOR_BUILD_TOOLS=(cmake:cmake ctest:cmake make:make g++:g++ c++:g++ pkg-config:pkg-config)
 # The real SOCKS proxies that the tests start on loopback and the services file that the resolver
 # tests read (netbase: a minimal Debian has none), and what the tests run: the proxies, and the
 # programs that give a test a private name lookup (unshare, mount) or a fixed address layout under

@@ -32,12 +32,14 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // bound to the given local end. ATimeout -1 or 0 connects on the calling thread; -2 or a positive
   // number of ms connects on a worker ("Connect timed out." when the time runs out, the socket then
   // closed). Reports hsResolving for a host that is not a dotted address, and hsConnecting with the
-  // resolved address.
+  // resolved address. Any other failure leaves the descriptor open (IsConnected stays true) until
+  // Close: a caller that drives the handler itself closes it before trying again.
   void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP, int32_t ABoundPort,
                  int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout) override;
   // True while the socket holds a descriptor, whether or not its connect succeeded.
   bool IsConnected() override;
-  // Makes the socket handle, or resets it for a new connect (the old descriptor must be closed).
+  // Makes the socket handle, or resets it for a new connect. The reset forgets the descriptor without
+  // closing it: after a failed ConnectTo, call Close first, or that descriptor stays open for good.
   void Open() override;
   // EIdConnClosedGracefully when the socket holds no descriptor.
   bool WaitReadable(int32_t ATimeout) override;

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace qor::test {
@@ -14,6 +16,18 @@ namespace {
 void MakeKey(const std::string& APath) {
   const ProcessResult result = RunProcess(SshKeygenPath, {"-q", "-t", "ed25519", "-N", "", "-f", APath}, "");
   if (result.ExitCode != 0) throw std::runtime_error("ssh-keygen failed: " + result.Stderr);
+}
+
+std::string ReadTextFile(const std::string& APath) {
+  std::ifstream file(APath);
+  if (!file) throw std::runtime_error("cannot read " + APath);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void ReplaceAll(std::string& AText, const std::string& AFrom, const std::string& ATo) {
+  for (size_t at = AText.find(AFrom); at != std::string::npos; at = AText.find(AFrom, at + ATo.size())) {
+    AText.replace(at, AFrom.size(), ATo);
+  }
 }
 
 std::string CurrentUser() {
@@ -56,20 +70,11 @@ SshSocksProxy::SshSocksProxy() {
   std::filesystem::create_directories("/run/sshd");  // sshd's privilege separation folder
 
   const uint16_t sshdPort = FreeLoopbackPort();
-  // StrictModes is off: the keys lie in a temporary folder that its checks would refuse.
-  const std::string config = FFolder.WriteFile(
-      "sshd_config", "ListenAddress 127.0.0.1\nPort " + std::to_string(sshdPort) + "\nHostKey " + folder +
-                         "/host_key\nAuthorizedKeysFile " + folder + R"(/authorized_keys
-StrictModes no
-PidFile none
-UsePAM no
-UseDNS no
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-PubkeyAuthentication yes
-PermitRootLogin prohibit-password
-AllowTcpForwarding yes
-)");
+  // StrictModes is off in the template: the keys lie in a temporary folder that its checks would refuse.
+  std::string config = ReadTextFile(QOR_SSHD_CONFIG_TEMPLATE);
+  ReplaceAll(config, "@PORT@", std::to_string(sshdPort));
+  ReplaceAll(config, "@FOLDER@", folder);
+  config = FFolder.WriteFile("sshd_config", config);
   FServer.emplace(SshdPath, std::vector<std::string>{"-D", "-e", "-f", config}, sshdPort);
 
   const uint16_t socksPort = FreeLoopbackPort();

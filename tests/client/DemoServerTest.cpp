@@ -1,0 +1,93 @@
+// The demo server qordemod, driven by the client stack: its line mode and its numeric-reply mode.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qorclnt/client/IdTCPClient.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/runtime/Strings.hpp"
+#include "support/ProcessRunner.hpp"
+
+namespace qor::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A qordemod on a free port of 127.0.0.1, with a client connected to it.
+class DemoServer {
+ public:
+  explicit DemoServer(std::vector<std::string> AMode) {
+    AMode.insert(AMode.begin(), "0");
+    const std::string path = (std::filesystem::path(QOR_CLIENT_PATH).parent_path() / "qordemod").string();
+    FServer = std::make_unique<ChildProcess>(path, AMode, ProcessOptions{.TimeLimit = 120s});
+    const std::string announce = "qordemod: listening on 127.0.0.1:";
+    if (!FServer->WaitForStdout("\n", 10s)) throw std::runtime_error("qordemod did not start");
+    const std::string first = FServer->Stdout();
+    if (first.rfind(announce, 0) != 0) throw std::runtime_error("qordemod said: " + first);
+    Client.SetHost("127.0.0.1");
+    Client.SetPort(StrToInt(Trim(first.substr(announce.size()))));
+    Client.SetReadTimeout(10000);
+    Client.Connect(10000);
+  }
+
+  TIdTCPClient Client{nullptr};
+
+ private:
+  std::unique_ptr<ChildProcess> FServer;  // killed and reaped when the test ends
+};
+
+TEST(DemoServer, AnswersEveryLineWithOkAndABlankLine) {
+  DemoServer demo({});
+  demo.Client.WriteLn("HELLO");
+  EXPECT_EQ(demo.Client.ReadLn(), "OK HELLO");
+  EXPECT_EQ(demo.Client.ReadLn(), "");
+  demo.Client.WriteLn("QUIT");
+  EXPECT_EQ(demo.Client.ReadAll(), "BYE\r\n\r\n");
+}
+
+TEST(DemoServer, RepliesModeGreetsAndAnswersInNumericRepliesOfOneOrMoreLines) {
+  DemoServer demo({"replies"});
+  TIdTCPClient& client = demo.Client;
+  EXPECT_EQ(client.ReadReply({220}), 220);
+  EXPECT_EQ(client.LastReply().Text(), std::vector<std::string>{"QORDEMOD READY"});
+  EXPECT_EQ(client.SendCommand("HELO THERE", {250}), 250);
+  EXPECT_EQ(client.LastReply().Text(), std::vector<std::string>{"HELLO THERE"});
+  EXPECT_EQ(client.SendCommand("HELP", {214}), 214);
+  EXPECT_EQ(client.LastReply().Text(),
+            (std::vector<std::string>{"COMMANDS:", "HELO name", "DATA count", "QUIT", "END OF HELP"}));
+  // A code the caller does not allow raises, and the connection goes on.
+  try {
+    client.SendCommand("NOOP", {250});
+    FAIL() << "a 500 reply passed as 250";
+  } catch (const EIdProtocolReplyError& error) {
+    EXPECT_EQ(error.ErrorCode(), 500);
+    EXPECT_EQ(error.Message(), "UNKNOWN COMMAND\n");
+  }
+  EXPECT_EQ(client.SendCommand("DATA -1", {501}), 501);
+  EXPECT_EQ(client.SendCommand("DATA 1073741825", {501}), 501);
+  EXPECT_EQ(client.SendCommand("QUIT", {221}), 221);
+  EXPECT_EQ(client.ReadAll(), "");
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(DemoServer, DataSendsTheCountOfBytesInTextLinesAndThenCloses) {
+  for (const int32_t count : {0, 1, 64, 65537, 3000000}) {
+    DemoServer demo({"replies"});
+    demo.Client.ReadReply({220});
+    EXPECT_EQ(demo.Client.SendCommand("DATA " + std::to_string(count), {150}), 150);
+    EXPECT_EQ(demo.Client.LastReply().Text(),
+              std::vector<std::string>{std::to_string(count) + " BYTES FOLLOW"});
+    const std::string data = demo.Client.ReadAll();
+    ASSERT_EQ(data.size(), static_cast<size_t>(count));
+    for (size_t i = 0; i < data.size(); ++i) {
+      ASSERT_EQ(data[i], i % 64 == 63 ? '\n' : 'D') << "at byte " << i << " of " << count;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qor::test
