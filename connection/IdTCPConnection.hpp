@@ -89,6 +89,9 @@ class TIdTCPConnection : public TIdComponent {
   // Sends the whole file; returns its size. EIdFileNotFound when it does not exist.
   virtual uint32_t WriteFileContents(const std::string& AFileName);
 
+  // ReadLn into VLine, whose memory is reused: a caller that reads line after line into one string
+  // allocates nothing once it holds the longest line. VLine is empty where ReadLn returns empty.
+  void ReadLn(std::string& VLine, const std::string& ATerminator, int32_t ATimeout, int32_t AMaxLineLength);
   // The next line that is not blank, trimmed; up to AMaxAttempts lines are read.
   std::string ReadLnNonBlank(int32_t AMaxAttempts);
   // One receive when connected, then everything buffered.
@@ -146,6 +149,9 @@ class TIdTCPConnection : public TIdComponent {
   // 1-based position of ATerminator among the unread bytes, searching only bytes not searched
   // before; 0 when absent.
   int64_t FindTerminator(const std::string& ATerminator);
+  // Copies the first ALength unread bytes into VLine, then consumes ATaken bytes (ALength and what
+  // follows the line: its terminator).
+  void TakeLine(std::string& VLine, int64_t ALength, int64_t ATaken);
 
   bool FASCIIFilter = false;
   bool FClosedMark = false;

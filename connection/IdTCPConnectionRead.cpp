@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/connection/IdTCPConnection.hpp"
@@ -60,8 +61,7 @@ int32_t TIdTCPConnection::StoreReceived(int32_t ACount) {
   if (FASCIIFilter) {
     std::for_each(data, data + ACount, [](char& c) { c = static_cast<char>(c & 0x7F); });
   }
-  FInBuffer.Seek(0, soEnd);
-  FInBuffer.Write(data, ACount);
+  FInBuffer.Append(data, ACount);
   return ACount;
 }
 
@@ -92,8 +92,15 @@ int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
   }
   const auto length = static_cast<int64_t>(ATerminator.size());
   if (size - FScanStart < length) return 0;
-  const int32_t found = FindInMemory(ATerminator, FInBuffer.UnreadStart() + FScanStart,
-                                     static_cast<int32_t>(size - FScanStart));
+  const char* const from = FInBuffer.UnreadStart() + FScanStart;
+  int64_t found;
+  if (length == 1) {
+    // The usual LF: one memchr, without the general search's set-up for every line.
+    const void* const hit = std::memchr(from, ATerminator[0], static_cast<size_t>(size - FScanStart));
+    found = hit == nullptr ? 0 : static_cast<const char*>(hit) - from + 1;
+  } else {
+    found = FindInMemory(ATerminator, from, static_cast<int32_t>(size - FScanStart));
+  }
   if (found == 0) {
     // A terminator whose first bytes are at the end may still be completed by the next receive.
     FScanStart = size - length + 1;
@@ -105,6 +112,13 @@ int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
 
 std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout,
                                      int32_t AMaxLineLength) {
+  std::string line;
+  ReadLn(line, ATerminator, ATimeout, AMaxLineLength);
+  return line;
+}
+
+void TIdTCPConnection::ReadLn(std::string& VLine, const std::string& ATerminator, int32_t ATimeout,
+                              int32_t AMaxLineLength) {
   if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
   const std::string& terminator = ATerminator.empty() ? LF : ATerminator;
   FLineReadEmpty = false;
@@ -116,20 +130,30 @@ std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATi
     const int64_t lineLength = termPos > 0 ? termPos - 1 : FInBuffer.Size();
     if (AMaxLineLength != 0 && lineLength > AMaxLineLength) {
       if (FMaxLineAction == maException) Raise(EIdReadLnMaxLineLengthExceeded(RSReadLnMaxLineLengthExceeded));
-      return FInBuffer.TakeString(AMaxLineLength);
+      TakeLine(VLine, AMaxLineLength, AMaxLineLength);
+      return;
     }
     if (termPos > 0) break;
     CheckClosed(true, true);
     const int32_t received = FillInputBuffer(true, ATimeout, ATimeout == IdTimeoutDefault);
     if (received == 0 || received == -1) {
       FLineReadEmpty = true;
-      return {};
+      VLine.clear();
+      return;
     }
   }
-  std::string line = FInBuffer.TakeString(static_cast<int32_t>(termPos - 1 + terminator.size()));
-  line.resize(static_cast<size_t>(termPos - 1));
-  if (SameBytes(terminator, LF) && !line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+  int64_t length = termPos - 1;
+  const int64_t taken = length + static_cast<int64_t>(terminator.size());
+  if (length > 0 && SameBytes(terminator, LF) && FInBuffer.UnreadStart()[length - 1] == '\r') --length;
+  TakeLine(VLine, length, taken);
+}
+
+void TIdTCPConnection::TakeLine(std::string& VLine, int64_t ALength, int64_t ATaken) {
+  // Copied straight from the buffer into the caller's string, and only the bytes that are kept.
+  // (clear and append: the buffer and the string never overlap, so assign's checks are not needed.)
+  VLine.clear();
+  VLine.append(FInBuffer.UnreadStart(), static_cast<size_t>(ALength));
+  FInBuffer.Discard(static_cast<int32_t>(ATaken));
 }
 
 std::string TIdTCPConnection::ReadLnNonBlank(int32_t AMaxAttempts) {
