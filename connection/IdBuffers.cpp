@@ -79,14 +79,29 @@ void TIdManagedBuffer::Compact() {
   const int64_t position = Position();
   std::memmove(Memory(), UnreadStart(), static_cast<size_t>(unread));
   FReadOffset = 0;
-  Truncate(unread);
+  SetSizeInBlock(unread);
   TIdSimpleBuffer::Seek(position, soBeginning);
 }
 
 void TIdManagedBuffer::Append(const char* AData, int32_t ACount) {
-  if (FReadOffset > 0 && TIdSimpleBuffer::Size() + ACount > Capacity()) Compact();
+  if (char* const room = Room(ACount)) {
+    std::memcpy(room, AData, static_cast<size_t>(ACount));
+    Extend(ACount);
+    return;
+  }
   TIdSimpleBuffer::Seek(0, soEnd);
   TIdSimpleBuffer::Write(AData, ACount);
+}
+
+char* TIdManagedBuffer::Room(int32_t ACount) {
+  if (FReadOffset > 0 && TIdSimpleBuffer::Size() + ACount > Capacity()) Compact();
+  if (ACount <= 0 || TIdSimpleBuffer::Size() + ACount > Capacity()) return nullptr;
+  return Memory() + TIdSimpleBuffer::Size();
+}
+
+void TIdManagedBuffer::Extend(int32_t ACount) {
+  SetSizeInBlock(TIdSimpleBuffer::Size() + ACount);
+  TIdSimpleBuffer::Seek(0, soEnd);
 }
 
 }  // namespace qor

@@ -58,6 +58,12 @@ class TIdManagedBuffer : public TIdSimpleBuffer {
   // has no room for them, the consumed bytes at its front are dropped first, so that it grows only
   // for unread bytes.
   void Append(const char* AData, int32_t ACount);
+  // Where ACount more bytes can go behind the unread ones without growing the block (consumed bytes
+  // are dropped first when that makes the room); null when the block is too small. A receive
+  // straight into the room, followed by Extend, saves copying what was received.
+  char* Room(int32_t ACount);
+  // Makes the first ACount bytes of the room unread bytes and leaves the position behind them.
+  void Extend(int32_t ACount);
   // The first unread byte (null while the block is freed).
   char* UnreadStart() noexcept { return Memory() == nullptr ? nullptr : Memory() + FReadOffset; }
 

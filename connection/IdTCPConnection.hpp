@@ -143,9 +143,9 @@ class TIdTCPConnection : public TIdComponent {
   void FreeOwnedIOHandler();
   // Hands ACount bytes at AData to the I/O handler until all are sent.
   void SendAll(const char* AData, int32_t ACount);
-  // Filters a received block (intercept, ASCIIFilter) and appends it to the input buffer; returns the
-  // number of bytes appended.
-  int32_t StoreReceived(int32_t ACount);
+  // Filters ACount bytes received at AData (intercept, ASCIIFilter) and makes them unread bytes of the
+  // input buffer; returns their number. AData is the receive chunk or the input buffer's room.
+  int32_t StoreReceived(char* AData, int32_t ACount);
   // 1-based position of ATerminator among the unread bytes, searching only bytes not searched
   // before; 0 when absent.
   int64_t FindTerminator(const std::string& ATerminator);

@@ -23,6 +23,7 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
   int32_t n;
   do {
     n = 0;
+    char* target = nullptr;
     if (!FIOHandler->WaitReadable(ATimeout)) {
       if (ARaiseOnTimeout) Raise(EIdReadTimeout(RSReadTimeout));
       return -1;
@@ -30,8 +31,13 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
     if (FIOHandler != nullptr) {
       // A receive of zero bytes would read as a close, so at least one byte is asked for.
       const int32_t length = std::max(FRecvBufferSize, 1);
-      FReceiveChunk.SetSize(length);
-      n = FIOHandler->ReceiveBuffer(FReceiveChunk.Memory(), length);
+      // Straight into the input buffer when it has the room and no intercept sees the bytes first.
+      if (FIntercept == nullptr) target = FInBuffer.Room(length);
+      if (target == nullptr) {
+        FReceiveChunk.SetSize(length);
+        target = FReceiveChunk.Memory();
+      }
+      n = FIOHandler->ReceiveBuffer(target, length);
     } else if (ARaiseIfClosed) {
       Raise(EIdNotConnected(RSNotConnected));
     }
@@ -44,24 +50,29 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
       DropSocket();
       if (FInBuffer.Size() == 0) CurrentStack->RaiseErrorCode(code);
     }
-    if (n > 0) n = StoreReceived(n);
+    if (n > 0) n = StoreReceived(target, n);
     CheckClosed(ARaiseIfClosed, false);
   } while (n == 0 && Connected());
   return n;
 }
 
-int32_t TIdTCPConnection::StoreReceived(int32_t ACount) {
+int32_t TIdTCPConnection::StoreReceived(char* AData, int32_t ACount) {
+  const bool inPlace = AData != FReceiveChunk.Memory();
   if (FIntercept != nullptr) {
     FReceiveChunk.SetSize(ACount);
     FReceiveChunk.SetPosition(0);
     FIntercept->Receive(&FReceiveChunk);
     ACount = static_cast<int32_t>(FReceiveChunk.Size());
+    AData = FReceiveChunk.Memory();
   }
-  char* data = FReceiveChunk.Memory();
   if (FASCIIFilter) {
-    std::for_each(data, data + ACount, [](char& c) { c = static_cast<char>(c & 0x7F); });
+    std::for_each(AData, AData + ACount, [](char& c) { c = static_cast<char>(c & 0x7F); });
   }
-  FInBuffer.Append(data, ACount);
+  if (inPlace) {
+    FInBuffer.Extend(ACount);
+  } else {
+    FInBuffer.Append(AData, ACount);
+  }
   return ACount;
 }
 

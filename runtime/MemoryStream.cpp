@@ -55,7 +55,7 @@ void TMemoryStream::SetSize(int64_t ASize) {
   if (FPosition > FSize) FPosition = FSize;
 }
 
-void TMemoryStream::Truncate(int64_t ASize) noexcept {
+void TMemoryStream::SetSizeInBlock(int64_t ASize) noexcept {
   FSize = std::clamp<int64_t>(ASize, 0, FCapacity);
   if (FPosition > FSize) FPosition = FSize;
 }

@@ -43,9 +43,9 @@ class TMemoryStream : public TStream {
  protected:
   // Gives the block exactly ACapacity bytes, keeping the first min(size, ACapacity) of them.
   void Reallocate(int64_t ACapacity);
-  // Sets a size no larger than the capacity and keeps the block as it is: for a stream that is
-  // about to be filled again, where giving memory back would only mean taking it once more.
-  void Truncate(int64_t ASize) noexcept;
+  // Sets the size within the capacity and keeps the block as it is: for a stream that is refilled
+  // at once, where giving memory back would only mean taking it again, or that was written in place.
+  void SetSizeInBlock(int64_t ASize) noexcept;
 
  private:
   std::unique_ptr<char[]> FMemory;

@@ -103,6 +103,18 @@ TEST_F(ReadLn, IntoAKeptStringGivesTheSameLinesAndReusesItsMemory) {
   EXPECT_EQ(connection.ReadAvailable(), "partial");
 }
 
+TEST_F(ReadLn, ReceivesStraightIntoTheInputBufferOnceItHasRoomAndFiltersThere) {
+  connection.SetRecvBufferSize(8);
+  connection.SetASCIIFilter(true);
+  // The first receive goes through the receive chunk and gives the buffer a block; the later ones
+  // land in its room, behind the unread bytes.
+  handler->QueueReceive("0123456789abcdef\xC1\xC2XYZ\r\nnext\n");
+  EXPECT_EQ(connection.ReadLn(), "0123456789abcdefABXYZ");
+  EXPECT_EQ(connection.ReadLn(), "next");
+  EXPECT_EQ(handler->ReceiveLengths(), std::vector<int32_t>(4, 8));
+  EXPECT_EQ(connection.InBuffer().Size(), 0);
+}
+
 TEST_F(ReadLn, DefaultTimeOutRaisesAndAnExplicitOneReturnsEmpty) {
   handler->QueueReceive("partial");
   connection.SetReadTimeout(1000);
