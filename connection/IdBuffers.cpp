@@ -10,8 +10,8 @@ namespace qor {
 
 TIdSimpleBuffer::TIdSimpleBuffer(TIdBufferConsumedEvent AOnConsumed) : OnConsumed(std::move(AOnConsumed)) {}
 
-void TIdSimpleBuffer::CheckAvailable(int32_t ACount) {
-  if (ACount < 0 || ACount > Size()) Raise(EIdNotEnoughDataInBuffer(RSNotEnoughDataInBuffer));
+void TIdSimpleBuffer::CheckAvailable(int32_t ACount, int64_t AAvailable) {
+  if (ACount < 0 || ACount > AAvailable) Raise(EIdNotEnoughDataInBuffer(RSNotEnoughDataInBuffer));
 }
 
 void TIdSimpleBuffer::NotifyConsumed(int32_t ACount) {
@@ -19,15 +19,16 @@ void TIdSimpleBuffer::NotifyConsumed(int32_t ACount) {
 }
 
 std::string TIdSimpleBuffer::TakeString(int32_t ACount) {
-  CheckAvailable(ACount);
-  std::string result(Memory() == nullptr ? "" : Memory(), static_cast<size_t>(ACount));
+  CheckAvailable(ACount, Size());
+  std::string result(ACount == 0 ? "" : Front(), static_cast<size_t>(ACount));
+  // Virtual: the managed buffer's own Discard moves its read offset instead of the bytes.
   Discard(ACount);
   return result;
 }
 
 void TIdSimpleBuffer::Discard(int32_t ACount) {
-  CheckAvailable(ACount);
   const int64_t size = Size();
+  CheckAvailable(ACount, size);
   if (ACount == size) {
     Clear();
   } else if (ACount > 0) {
@@ -40,16 +41,11 @@ void TIdSimpleBuffer::Discard(int32_t ACount) {
 TIdManagedBuffer::TIdManagedBuffer(TIdBufferConsumedEvent AOnConsumed)
     : TIdSimpleBuffer(std::move(AOnConsumed)) {}
 
-std::string TIdManagedBuffer::TakeString(int32_t ACount) {
-  CheckAvailable(ACount);
-  std::string result(ACount == 0 ? "" : UnreadStart(), static_cast<size_t>(ACount));
-  Discard(ACount);
-  return result;
-}
-
 void TIdManagedBuffer::Discard(int32_t ACount) {
-  CheckAvailable(ACount);
-  if (ACount == Size()) {
+  // Runs once a line: the unread count without a virtual call.
+  const int64_t unread = TIdSimpleBuffer::Size() - FReadOffset;
+  CheckAvailable(ACount, unread);
+  if (ACount == unread) {
     Clear();
   } else {
     // The position keeps pointing at the same byte, or at the first unread one.
@@ -83,8 +79,29 @@ void TIdManagedBuffer::Compact() {
   const int64_t position = Position();
   std::memmove(Memory(), UnreadStart(), static_cast<size_t>(unread));
   FReadOffset = 0;
-  TIdSimpleBuffer::SetSize(unread);
+  SetSizeInBlock(unread);
   TIdSimpleBuffer::Seek(position, soBeginning);
+}
+
+void TIdManagedBuffer::Append(const char* AData, int32_t ACount) {
+  if (char* const room = Room(ACount)) {
+    std::memcpy(room, AData, static_cast<size_t>(ACount));
+    Extend(ACount);
+    return;
+  }
+  TIdSimpleBuffer::Seek(0, soEnd);
+  TIdSimpleBuffer::Write(AData, ACount);
+}
+
+char* TIdManagedBuffer::Room(int32_t ACount) {
+  if (FReadOffset > 0 && TIdSimpleBuffer::Size() + ACount > Capacity()) Compact();
+  if (ACount <= 0 || TIdSimpleBuffer::Size() + ACount > Capacity()) return nullptr;
+  return Memory() + TIdSimpleBuffer::Size();
+}
+
+void TIdManagedBuffer::Extend(int32_t ACount) {
+  SetSizeInBlock(TIdSimpleBuffer::Size() + ACount);
+  TIdSimpleBuffer::Seek(0, soEnd);
 }
 
 }  // namespace qor

@@ -27,9 +27,11 @@ class TIdSimpleBuffer : public TMemoryStream {
   TIdBufferConsumedEvent OnConsumed;
 
  protected:
-  // Raises EIdNotEnoughDataInBuffer unless 0 <= ACount <= Size().
-  void CheckAvailable(int32_t ACount);
+  // Raises EIdNotEnoughDataInBuffer unless 0 <= ACount <= AAvailable.
+  static void CheckAvailable(int32_t ACount, int64_t AAvailable);
   void NotifyConsumed(int32_t ACount);
+  // The first byte that TakeString hands out (null while the block is freed).
+  virtual const char* Front() noexcept { return Memory(); }
 };
 
 // A buffer that consumes by moving a read offset: the consumed bytes stay at the front of the block,
@@ -41,7 +43,6 @@ class TIdManagedBuffer : public TIdSimpleBuffer {
 
   explicit TIdManagedBuffer(TIdBufferConsumedEvent AOnConsumed = nullptr);
 
-  std::string TakeString(int32_t ACount) override;
   void Discard(int32_t ACount) override;
 
   int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
@@ -50,14 +51,28 @@ class TIdManagedBuffer : public TIdSimpleBuffer {
   // Frees the block; size, position and read offset become 0. Nobody is told.
   void Clear() override;
 
-  // Moves the unread bytes to the front of the block and sets the read offset to 0.
+  // Moves the unread bytes to the front of the block and sets the read offset to 0. The block keeps
+  // its memory: it is refilled by the next receive, and freed when the buffer is read empty.
   void Compact();
+  // Writes ACount bytes after the unread ones and leaves the position behind them. When the block
+  // has no room for them, the consumed bytes at its front are dropped first, so that it grows only
+  // for unread bytes.
+  void Append(const char* AData, int32_t ACount);
+  // Where ACount more bytes can go behind the unread ones without growing the block (consumed bytes
+  // are dropped first when that makes the room); null when the block is too small. A receive
+  // straight into the room, followed by Extend, saves copying what was received.
+  char* Room(int32_t ACount);
+  // Makes the first ACount bytes of the room unread bytes and leaves the position behind them.
+  void Extend(int32_t ACount);
   // The first unread byte (null while the block is freed).
   char* UnreadStart() noexcept { return Memory() == nullptr ? nullptr : Memory() + FReadOffset; }
 
   int32_t CompactThreshold() const noexcept { return FCompactThreshold; }
   void SetCompactThreshold(int32_t AValue) noexcept { FCompactThreshold = AValue; }
   int64_t ReadOffset() const noexcept { return FReadOffset; }
+
+ protected:
+  const char* Front() noexcept override { return UnreadStart(); }
 
  private:
   int32_t FCompactThreshold = DefaultCompactThreshold;

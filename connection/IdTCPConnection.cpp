@@ -55,6 +55,8 @@ bool TIdTCPConnection::Connected() {
 }
 
 void TIdTCPConnection::CheckClosed(bool ARaiseIfClosed, bool AIgnoreBuffered) {
+  // Nothing to complete and nothing to raise: the common case of Connected(), once a reply line.
+  if (!FClosedMark && !ARaiseIfClosed) return;
   bool closed = false;
   if (FClosedMark && FIOHandler != nullptr) {
     if (FIOHandler->IsConnected()) {

@@ -91,6 +91,9 @@ class TIdTCPConnection : public TIdComponent {
   // Sends the whole file; returns its size. EIdFileNotFound when it does not exist.
   virtual uint32_t WriteFileContents(const std::string& AFileName);
 
+  // ReadLn into VLine, whose memory is reused: a caller that reads line after line into one string
+  // allocates nothing once it holds the longest line. VLine is empty where ReadLn returns empty.
+  void ReadLn(std::string& VLine, const std::string& ATerminator, int32_t ATimeout, int32_t AMaxLineLength);
   // The next line that is not blank, trimmed; up to AMaxAttempts lines are read.
   std::string ReadLnNonBlank(int32_t AMaxAttempts);
   // One receive when connected, then everything buffered.
@@ -142,12 +145,15 @@ class TIdTCPConnection : public TIdComponent {
   void FreeOwnedIOHandler();
   // Hands ACount bytes at AData to the I/O handler until all are sent.
   void SendAll(const char* AData, int32_t ACount);
-  // Filters a received block (intercept, ASCIIFilter) and appends it to the input buffer; returns the
-  // number of bytes appended.
-  int32_t StoreReceived(int32_t ACount);
+  // Filters ACount bytes received at AData (intercept, ASCIIFilter) and makes them unread bytes of the
+  // input buffer; returns their number. AData is the receive chunk or the input buffer's room.
+  int32_t StoreReceived(char* AData, int32_t ACount);
   // 1-based position of ATerminator among the unread bytes, searching only bytes not searched
   // before; 0 when absent.
   int64_t FindTerminator(const std::string& ATerminator);
+  // Copies the first ALength unread bytes into VLine, then consumes ATaken bytes (ALength and what
+  // follows the line: its terminator).
+  void TakeLine(std::string& VLine, int64_t ALength, int64_t ATaken);
 
   bool FASCIIFilter = false;
   bool FClosedMark = false;

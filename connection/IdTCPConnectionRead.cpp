@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/connection/IdTCPConnection.hpp"
@@ -24,6 +25,7 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
   int32_t n;
   do {
     n = 0;
+    char* target = nullptr;
     if (!FIOHandler->WaitReadable(ATimeout)) {
       if (ARaiseOnTimeout) Raise(EIdReadTimeout(RSReadTimeout));
       return -1;
@@ -31,8 +33,13 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
     if (FIOHandler != nullptr) {
       // A receive of zero bytes would read as a close, so at least one byte is asked for.
       const int32_t length = std::max(FRecvBufferSize, 1);
-      FReceiveChunk.SetSize(length);
-      n = FIOHandler->ReceiveBuffer(FReceiveChunk.Memory(), length);
+      // Straight into the input buffer when it has the room and no intercept sees the bytes first.
+      if (FIntercept == nullptr) target = FInBuffer.Room(length);
+      if (target == nullptr) {
+        FReceiveChunk.SetSize(length);
+        target = FReceiveChunk.Memory();
+      }
+      n = FIOHandler->ReceiveBuffer(target, length);
     } else if (ARaiseIfClosed) {
       Raise(EIdNotConnected(RSNotConnected));
     }
@@ -45,25 +52,29 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
       DropSocket();
       if (FInBuffer.Size() == 0) CurrentStack->RaiseErrorCode(code);
     }
-    if (n > 0) n = StoreReceived(n);
+    if (n > 0) n = StoreReceived(target, n);
     CheckClosed(ARaiseIfClosed, false);
   } while (n == 0 && Connected());
   return n;
 }
 
-int32_t TIdTCPConnection::StoreReceived(int32_t ACount) {
+int32_t TIdTCPConnection::StoreReceived(char* AData, int32_t ACount) {
+  const bool inPlace = AData != FReceiveChunk.Memory();
   if (FIntercept != nullptr) {
     FReceiveChunk.SetSize(ACount);
     FReceiveChunk.SetPosition(0);
     FIntercept->Receive(&FReceiveChunk);
     ACount = static_cast<int32_t>(FReceiveChunk.Size());
+    AData = FReceiveChunk.Memory();
   }
-  char* data = FReceiveChunk.Memory();
   if (FASCIIFilter) {
-    std::for_each(data, data + ACount, [](char& c) { c = static_cast<char>(c & 0x7F); });
+    std::for_each(AData, AData + ACount, [](char& c) { c = static_cast<char>(c & 0x7F); });
   }
-  FInBuffer.Seek(0, soEnd);
-  FInBuffer.Write(data, ACount);
+  if (inPlace) {
+    FInBuffer.Extend(ACount);
+  } else {
+    FInBuffer.Append(AData, ACount);
+  }
   return ACount;
 }
 
@@ -75,18 +86,22 @@ namespace {
 
 const std::string LF("\n");
 
-// The first ACount bytes of ABuffer, which are then consumed; counts past 32 bits are consumed in
-// pieces that the buffer's counts can describe.
-std::string TakeBytes(TIdManagedBuffer& ABuffer, int64_t ACount) {
-  if (ACount <= INT32_MAX) return ABuffer.TakeString(static_cast<int32_t>(ACount));
-  if (static_cast<uint64_t>(ACount) > std::string().max_size()) RaiseOutOfMemory();
-  std::string result(ABuffer.UnreadStart(), static_cast<size_t>(ACount));
-  for (int64_t left = ACount; left > 0;) {
-    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(left, INT32_MAX));
+// Consumes the first ACount bytes of ABuffer; counts past 32 bits are consumed in pieces that the
+// buffer's counts can describe.
+void DiscardBytes(TIdManagedBuffer& ABuffer, int64_t ACount) {
+  do {
+    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(ACount, INT32_MAX));
     ABuffer.Discard(piece);
-    left -= piece;
-  }
-  return result;
+    ACount -= piece;
+  } while (ACount > 0);
+}
+
+// The first match of ATerminator in the ACount bytes at AFrom, counted from 1; 0 for none. The usual
+// LF takes one memchr, without the general search's set-up for every line.
+int64_t FindIn(const std::string& ATerminator, const char* AFrom, int32_t ACount) {
+  if (ATerminator.size() != 1) return FindInMemory(ATerminator, AFrom, ACount);
+  const void* const hit = std::memchr(AFrom, ATerminator[0], static_cast<size_t>(ACount));
+  return hit == nullptr ? 0 : static_cast<const char*>(hit) - AFrom + 1;
 }
 
 // Byte-wise equality, inline: terminators are a byte or two, and this runs once a line.
@@ -110,9 +125,8 @@ int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
   // The search takes at most a 32-bit count of bytes at a time; each window ends where a terminator
   // that starts in it could still be completed, and the next one starts there.
   while (size - FScanStart >= length) {
-    const int64_t window = std::min<int64_t>(size - FScanStart, INT32_MAX);
-    const int32_t found =
-        FindInMemory(ATerminator, FInBuffer.UnreadStart() + FScanStart, static_cast<int32_t>(window));
+    const int32_t window = static_cast<int32_t>(std::min<int64_t>(size - FScanStart, INT32_MAX));
+    const int64_t found = FindIn(ATerminator, FInBuffer.UnreadStart() + FScanStart, window);
     if (found != 0) {
       FScanStart += found - 1;
       return FScanStart + 1;
@@ -125,6 +139,13 @@ int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
 
 std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout,
                                      int32_t AMaxLineLength) {
+  std::string line;
+  ReadLn(line, ATerminator, ATimeout, AMaxLineLength);
+  return line;
+}
+
+void TIdTCPConnection::ReadLn(std::string& VLine, const std::string& ATerminator, int32_t ATimeout,
+                              int32_t AMaxLineLength) {
   if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
   const std::string& terminator = ATerminator.empty() ? LF : ATerminator;
   FLineReadEmpty = false;
@@ -136,20 +157,31 @@ std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATi
     const int64_t lineLength = termPos > 0 ? termPos - 1 : FInBuffer.Size();
     if (AMaxLineLength != 0 && lineLength > AMaxLineLength) {
       if (FMaxLineAction == maException) Raise(EIdReadLnMaxLineLengthExceeded(RSReadLnMaxLineLengthExceeded));
-      return FInBuffer.TakeString(AMaxLineLength);
+      TakeLine(VLine, AMaxLineLength, AMaxLineLength);
+      return;
     }
     if (termPos > 0) break;
     CheckClosed(true, true);
     const int32_t received = FillInputBuffer(true, ATimeout, ATimeout == IdTimeoutDefault);
     if (received == 0 || received == -1) {
       FLineReadEmpty = true;
-      return {};
+      VLine.clear();
+      return;
     }
   }
-  std::string line = TakeBytes(FInBuffer, termPos - 1 + static_cast<int64_t>(terminator.size()));
-  line.resize(static_cast<size_t>(termPos - 1));
-  if (SameBytes(terminator, LF) && !line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+  int64_t length = termPos - 1;
+  const int64_t taken = length + static_cast<int64_t>(terminator.size());
+  if (length > 0 && SameBytes(terminator, LF) && FInBuffer.UnreadStart()[length - 1] == '\r') --length;
+  TakeLine(VLine, length, taken);
+}
+
+void TIdTCPConnection::TakeLine(std::string& VLine, int64_t ALength, int64_t ATaken) {
+  // Copied straight from the buffer into the caller's string, and only the bytes that are kept.
+  // (clear and append: the buffer and the string never overlap, so assign's checks are not needed.)
+  if (static_cast<uint64_t>(ALength) > VLine.max_size()) RaiseOutOfMemory();
+  VLine.clear();
+  VLine.append(FInBuffer.UnreadStart(), static_cast<size_t>(ALength));
+  DiscardBytes(FInBuffer, ATaken);
 }
 
 std::string TIdTCPConnection::ReadLnNonBlank(int32_t AMaxAttempts) {
@@ -160,7 +192,9 @@ std::string TIdTCPConnection::ReadLnNonBlank(int32_t AMaxAttempts) {
 
 std::string TIdTCPConnection::ReadAvailable() {
   if (Connected()) FillInputBuffer(false, IdTimeoutDefault, true);
-  return TakeBytes(FInBuffer, FInBuffer.Size());
+  std::string result;
+  TakeLine(result, FInBuffer.Size(), FInBuffer.Size());
+  return result;
 }
 
 std::string TIdTCPConnection::ReadAll() {

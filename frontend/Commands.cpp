@@ -31,11 +31,14 @@ void Exchange(TIdRUROvoduv& AClient, const std::string& AText, bool AQuote) {
   AClient.WriteLn(AText);
   try {
     const std::string lineEnd("\n");
+    // One string serves every line of the reply: once it holds the longest line, reading and
+    // printing a line allocates nothing.
+    std::string line;
     for (;;) {
       EnsureConnected(AClient);
-      std::string line = AClient.ReadLn(lineEnd, -1, -1);
+      AClient.ReadLn(line, lineEnd, -1, -1);
       if (TrimView(line).empty()) break;
-      // The LF goes onto the line itself, which usually has room left by its CR LF: no copy, one write.
+      // The LF goes onto the line itself, so that the line leaves in one write.
       line.push_back('\n');
       ConsoleWrite(line);
     }

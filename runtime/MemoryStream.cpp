@@ -70,6 +70,11 @@ void TMemoryStream::SetSize(int64_t ASize) {
   if (FPosition > FSize) FPosition = FSize;
 }
 
+void TMemoryStream::SetSizeInBlock(int64_t ASize) noexcept {
+  FSize = std::clamp<int64_t>(ASize, 0, FCapacity);
+  if (FPosition > FSize) FPosition = FSize;
+}
+
 void TMemoryStream::Clear() {
   FMemory.reset();
   FCapacity = 0;

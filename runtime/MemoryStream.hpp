@@ -45,6 +45,9 @@ class TMemoryStream : public TStream {
   // Gives the block exactly ACapacity bytes, keeping the first min(size, ACapacity) of them.
   // EOutOfMemory, with nothing changed, when a block of that size cannot be had.
   void Reallocate(int64_t ACapacity);
+  // Sets the size within the capacity and keeps the block as it is: for a stream that is refilled
+  // at once, where giving memory back would only mean taking it again, or that was written in place.
+  void SetSizeInBlock(int64_t ASize) noexcept;
 
  private:
   std::unique_ptr<char[]> FMemory;

@@ -29,6 +29,18 @@ std::string UpperCase(std::string_view AText) {
   std::mbstate_t in{};
   size_t pos = 0;
   while (pos < AText.size()) {
+    // Printable ASCII stands for itself in the encoding of every locale, outside a shift state: only
+    // the case mapping is asked. It runs once a command, and the conversions both ways cost far more.
+    // A capital outside ASCII (the dotted I of Turkic locales) takes the full way below.
+    const auto byte = static_cast<unsigned char>(AText[pos]);
+    if (byte >= 0x20 && byte < 0x7F && std::mbsinit(&in) != 0) {
+      const wint_t upper = std::towupper(byte);
+      if (upper < 0x80) {
+        result.push_back(static_cast<char>(upper));
+        ++pos;
+        continue;
+      }
+    }
     wchar_t wc = 0;
     const size_t used = std::mbrtowc(&wc, AText.data() + pos, AText.size() - pos, &in);
     if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {

@@ -110,8 +110,8 @@ bool TIdSocketHandle::WaitReadable(int32_t ATimeout) {
 }
 
 bool TIdSocketHandle::WaitReadableOnce(int32_t ATimeout) {
-  TIdSocketDescriptors list{FDescriptor};
-  const bool readable = CurrentStack->WaitForSockets(&list, nullptr, nullptr, ATimeout) == 1;
+  FWaitList.assign(1, FDescriptor);
+  const bool readable = CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, ATimeout) == 1;
   TIdAntiFreezeBase::IdleTurn(!readable, false);
   return readable;
 }

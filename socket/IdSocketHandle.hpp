@@ -87,6 +87,8 @@ class TIdSocketHandle {
   int32_t FRemotePort = 0;
   int32_t FClientPortMin = 0;
   int32_t FClientPortMax = 0;
+  // The one-descriptor list of every wait, kept so that a wait before each receive allocates nothing.
+  TIdSocketDescriptors FWaitList;
 };
 
 }  // namespace qor

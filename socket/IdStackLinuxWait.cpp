@@ -5,10 +5,13 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory_resource>
 #include <optional>
 #include <span>
 #include <vector>
@@ -30,6 +33,9 @@ constexpr short ReadyEvents[] = {POLLIN | POLLRDNORM | POLLRDBAND | POLLHUP | PO
 // The descriptors of a wait in ascending order, each with the lists it appears in.
 class TWaitSet {
  public:
+  explicit TWaitSet(std::pmr::memory_resource* AMemory)
+      : FEntries(AMemory), FPoll(AMemory), FLists(AMemory), FHandles(AMemory) {}
+
   // False when a list holds a negative descriptor.
   bool Add(const TIdSocketDescriptors* AList, TWaitList AKind) {
     if (AList == nullptr) return true;
@@ -95,10 +101,10 @@ class TWaitSet {
     TIdStackSocketHandle Handle;
     TWaitList Kind;
   };
-  std::vector<TEntry> FEntries;
-  std::vector<pollfd> FPoll;
-  std::vector<uint8_t> FLists;                 // bit n: the descriptor is in list n
-  std::vector<TIdStackSocketHandle> FHandles;  // the descriptor of each poll record
+  std::pmr::vector<TEntry> FEntries;
+  std::pmr::vector<pollfd> FPoll;
+  std::pmr::vector<uint8_t> FLists;                 // bit n: the descriptor is in list n
+  std::pmr::vector<TIdStackSocketHandle> FHandles;  // the descriptor of each poll record
 };
 
 }  // namespace
@@ -121,7 +127,11 @@ int32_t TIdStackLinux::WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocket
   for (const TIdSocketDescriptors* list : lists) {
     if (list != nullptr && list->size() > IdMaxSetSize) Raise(EIdSetSizeExceeded(RSSetSizeExceeded));
   }
-  TWaitSet set;
+  // A wait mostly watches one descriptor or a few (one before every receive): their records live in
+  // a block on the stack, and only a larger set takes memory from the heap.
+  std::array<std::byte, 512> block;
+  std::pmr::monotonic_buffer_resource memory(block.data(), block.size());
+  TWaitSet set(&memory);
   const auto report = [&lists, &set](int32_t AResult) {
     for (size_t kind = 0; kind < std::size(lists); ++kind)
       set.Refill(lists[kind], static_cast<TWaitList>(kind));

@@ -48,5 +48,31 @@ TEST(Buffers, TheManagedBufferMovesOnlyItsReadOffsetUntilTheThreshold) {
   EXPECT_EQ(buffer.Memory(), nullptr);
 }
 
+TEST(Buffers, AppendingDropsConsumedBytesBeforeTheBlockGrowsAndCompactingKeepsTheBlock) {
+  TIdManagedBuffer buffer;
+  std::string data(1800, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
+  buffer.Append(data.data(), 1000);
+  buffer.Discard(900);
+  const char* const block = buffer.Memory();
+  const int64_t capacity = buffer.Capacity();
+  buffer.Append(data.data() + 1000, 800);  // no room behind the unread 100: the consumed 900 go first
+  EXPECT_EQ(buffer.Memory(), block);
+  EXPECT_EQ(buffer.Capacity(), capacity);
+  EXPECT_EQ(buffer.ReadOffset(), 0);
+  EXPECT_EQ(std::string(buffer.UnreadStart(), static_cast<size_t>(buffer.Size())), data.substr(900));
+  EXPECT_EQ(buffer.Position(), 900);  // behind the new bytes
+
+  buffer.SetCompactThreshold(50);
+  buffer.Discard(60);  // compacted, in the same block
+  EXPECT_EQ(buffer.ReadOffset(), 0);
+  EXPECT_EQ(buffer.Memory(), block);
+  EXPECT_EQ(std::string(buffer.UnreadStart(), static_cast<size_t>(buffer.Size())), data.substr(960));
+  buffer.Append(data.data(), 100);  // room enough: nothing moves
+  EXPECT_EQ(buffer.Size(), 940);
+  buffer.Discard(940);  // read empty: the block is freed
+  EXPECT_EQ(buffer.Memory(), nullptr);
+}
+
 }  // namespace
 }  // namespace qor

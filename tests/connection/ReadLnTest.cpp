@@ -71,6 +71,50 @@ TEST_F(ReadLn, TheLimitCountsTheBytesBeforeLFAndBoundsTheBuffer) {
   EXPECT_LE(connection.InBuffer().Capacity(), 2 * 5 * 4096);
 }
 
+TEST_F(ReadLn, IntoAKeptStringGivesTheSameLinesAndReusesItsMemory) {
+  const std::string lf("\n");
+  std::string line = "left over from an earlier use";
+  handler
+      ->QueueReceive(std::string(200, 'x') + "\r\n" + std::string(100, 'y') +
+                     "\n\r\nx\r\r\nabcdefgh\npartial")
+      .QueueClose();
+  connection.ReadLn(line, lf, -1, -1);
+  EXPECT_EQ(line, std::string(200, 'x'));
+  const char* const memory = line.data();
+  connection.ReadLn(line, lf, -1, -1);
+  EXPECT_EQ(line, std::string(100, 'y'));  // nothing of the longer line before is left
+  EXPECT_EQ(line.data(), memory);          // a shorter line reuses the string's memory
+  for (const char* expected : {"", "x\r"}) {
+    connection.ReadLn(line, lf, -1, -1);
+    EXPECT_EQ(line, expected);
+    EXPECT_FALSE(connection.LineReadEmpty());
+  }
+
+  connection.SetMaxLineLength(4);
+  connection.SetMaxLineAction(maSplit);
+  for (const char* expected : {"abcd", "efgh"}) {
+    connection.ReadLn(line, lf, -1, -1);
+    EXPECT_EQ(line, expected);
+  }
+  connection.SetMaxLineLength(16384);
+  connection.ReadLn(line, lf, -1, -1);  // a partial line, then the close
+  EXPECT_EQ(line, "");
+  EXPECT_TRUE(connection.LineReadEmpty());
+  EXPECT_EQ(connection.ReadAvailable(), "partial");
+}
+
+TEST_F(ReadLn, ReceivesStraightIntoTheInputBufferOnceItHasRoomAndFiltersThere) {
+  connection.SetRecvBufferSize(8);
+  connection.SetASCIIFilter(true);
+  // The first receive goes through the receive chunk and gives the buffer a block; the later ones
+  // land in its room, behind the unread bytes.
+  handler->QueueReceive("0123456789abcdef\xC1\xC2XYZ\r\nnext\n");
+  EXPECT_EQ(connection.ReadLn(), "0123456789abcdefABXYZ");
+  EXPECT_EQ(connection.ReadLn(), "next");
+  EXPECT_EQ(handler->ReceiveLengths(), std::vector<int32_t>(4, 8));
+  EXPECT_EQ(connection.InBuffer().Size(), 0);
+}
+
 TEST_F(ReadLn, DefaultTimeOutRaisesAndAnExplicitOneReturnsEmpty) {
   handler->QueueReceive("partial");
   connection.SetReadTimeout(1000);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -91,6 +92,19 @@ TEST_F(UpperCaseUtf8, FoldsCharactersOfTheLocale) {
             "STRA\xc3\x9f"
             "E");                         // ß has no single upper-case letter
   EXPECT_EQ(UpperCase("\xc4\xb1"), "I");  // dotless i: two bytes become one
+}
+
+TEST(UpperCase, PrintableAsciiAndWhatFollowsOtherBytesInTheCAndUtf8Locales) {
+  std::string printable;
+  for (char c = ' '; c < '\x7f'; ++c) printable.push_back(c);
+  const std::string upper = UpperCaseAscii(printable);  // no other printable ASCII has a case here
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    if (std::setlocale(LC_ALL, locale) == nullptr) continue;
+    EXPECT_EQ(UpperCase(printable), upper) << locale;
+    // After a character of several bytes, and after a byte that does not decode.
+    EXPECT_EQ(UpperCase("\xc3\xa9q\xffz"), MB_CUR_MAX > 1 ? "\xc3\x89Q\xffZ" : "\xc3\xa9Q\xffZ") << locale;
+  }
+  std::setlocale(LC_ALL, "C");
 }
 
 TEST_F(UpperCaseUtf8, KeepsBytesThatDoNotDecode) {
