@@ -8,9 +8,9 @@ import unittest
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-SPEC = importlib.util.spec_from_file_location("check_layers", HERE / "check-layers.py")
-layers = importlib.util.module_from_spec(SPEC)
-SPEC.loader.exec_module(layers)
+LOADER = importlib.util.spec_from_file_location("check_layers", HERE / "check-layers.py")
+layers = importlib.util.module_from_spec(LOADER)
+LOADER.loader.exec_module(layers)
 
 CMAKE = """
 function(qor_layer name below)
