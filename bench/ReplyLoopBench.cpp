@@ -33,7 +33,7 @@ void BM_ReplyLoop(benchmark::State& AState) {
       } else {
         line = connection.ReadLn(lineEnd, -1, -1);
       }
-      if (TrimView(line).empty()) break;
+      if (IsBlank(line)) break;
       line.push_back('\n');
       benchmark::DoNotOptimize(line.data());
       ++lines;

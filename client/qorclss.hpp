@@ -5,7 +5,7 @@
 namespace qor {
 
 // The console program's client: a TCP client aimed at 127.0.0.1, port 15937.
-class TIdRUROvoduv : public TIdTCPClient {
+class TIdRUROvoduv final : public TIdTCPClient {
  public:
   explicit TIdRUROvoduv(TComponent* AOwner);
 };

@@ -10,12 +10,8 @@ namespace qor {
 
 TIdSimpleBuffer::TIdSimpleBuffer(TIdBufferConsumedEvent AOnConsumed) : OnConsumed(std::move(AOnConsumed)) {}
 
-void TIdSimpleBuffer::CheckAvailable(int32_t ACount, int64_t AAvailable) {
-  if (ACount < 0 || ACount > AAvailable) Raise(EIdNotEnoughDataInBuffer(RSNotEnoughDataInBuffer));
-}
-
-void TIdSimpleBuffer::NotifyConsumed(int32_t ACount) {
-  if (OnConsumed) OnConsumed(this, ACount);
+void TIdSimpleBuffer::RaiseNotEnoughData() {
+  Raise(EIdNotEnoughDataInBuffer(RSNotEnoughDataInBuffer));
 }
 
 std::string TIdSimpleBuffer::TakeString(int32_t ACount) {
@@ -41,20 +37,14 @@ void TIdSimpleBuffer::Discard(int32_t ACount) {
 TIdManagedBuffer::TIdManagedBuffer(TIdBufferConsumedEvent AOnConsumed)
     : TIdSimpleBuffer(std::move(AOnConsumed)) {}
 
-void TIdManagedBuffer::Discard(int32_t ACount) {
-  // Runs once a line: the unread count without a virtual call.
-  const int64_t unread = TIdSimpleBuffer::Size() - FReadOffset;
-  CheckAvailable(ACount, unread);
-  if (ACount == unread) {
+void TIdManagedBuffer::Empty() {
+  // A block of a receive's size or so serves the next receive; a long line's larger one goes.
+  if (Capacity() > KeptBlockSize) {
     Clear();
-  } else {
-    // The position keeps pointing at the same byte, or at the first unread one.
-    const int64_t position = TIdSimpleBuffer::Seek(0, soCurrent);
-    FReadOffset += ACount;
-    if (position < FReadOffset) TIdSimpleBuffer::Seek(FReadOffset, soBeginning);
-    if (FReadOffset >= FCompactThreshold) Compact();
+    return;
   }
-  NotifyConsumed(ACount);
+  FReadOffset = 0;
+  SetSizeInBlock(0);
 }
 
 int64_t TIdManagedBuffer::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
@@ -84,18 +74,18 @@ void TIdManagedBuffer::Compact() {
 }
 
 void TIdManagedBuffer::Append(const char* AData, int32_t ACount) {
-  if (char* const room = Room(ACount)) {
-    std::memcpy(room, AData, static_cast<size_t>(ACount));
-    Extend(ACount);
-    return;
-  }
-  TIdSimpleBuffer::Seek(0, soEnd);
-  TIdSimpleBuffer::Write(AData, ACount);
+  char* const room = Room(ACount);
+  if (room == nullptr) return;
+  std::memcpy(room, AData, static_cast<size_t>(ACount));
+  Extend(ACount);
 }
 
 char* TIdManagedBuffer::Room(int32_t ACount) {
-  if (FReadOffset > 0 && TIdSimpleBuffer::Size() + ACount > Capacity()) Compact();
-  if (ACount <= 0 || TIdSimpleBuffer::Size() + ACount > Capacity()) return nullptr;
+  if (ACount <= 0) return nullptr;
+  if (TIdSimpleBuffer::Size() + ACount > Capacity()) {
+    if (FReadOffset > 0) Compact();
+    Reserve(TIdSimpleBuffer::Size() + ACount);
+  }
   return Memory() + TIdSimpleBuffer::Size();
 }
 

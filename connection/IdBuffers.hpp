@@ -28,22 +28,43 @@ class TIdSimpleBuffer : public TMemoryStream {
 
  protected:
   // Raises EIdNotEnoughDataInBuffer unless 0 <= ACount <= AAvailable.
-  static void CheckAvailable(int32_t ACount, int64_t AAvailable);
-  void NotifyConsumed(int32_t ACount);
+  static void CheckAvailable(int32_t ACount, int64_t AAvailable) {
+    if (ACount < 0 || ACount > AAvailable) [[unlikely]]
+      RaiseNotEnoughData();
+  }
+  [[noreturn]] static void RaiseNotEnoughData();
+  void NotifyConsumed(int32_t ACount) {
+    if (OnConsumed) OnConsumed(this, ACount);
+  }
   // The first byte that TakeString hands out (null while the block is freed).
   virtual const char* Front() noexcept { return Memory(); }
 };
 
 // A buffer that consumes by moving a read offset: the consumed bytes stay at the front of the block,
 // invisible, until CompactThreshold of them have gathered; then the unread bytes move to the front
-// once. Every position and size it reports counts from the first unread byte.
+// once. Every position and size it reports counts from the first unread byte. Read empty, it keeps a
+// block of up to KeptBlockSize bytes for what comes next and frees a larger one.
 class TIdManagedBuffer : public TIdSimpleBuffer {
  public:
   static constexpr int32_t DefaultCompactThreshold = 32768;
+  static constexpr int64_t KeptBlockSize = 65536;
 
   explicit TIdManagedBuffer(TIdBufferConsumedEvent AOnConsumed = nullptr);
 
-  void Discard(int32_t ACount) override;
+  // Runs once a line: inline, so that a caller holding the buffer itself pays no call for it.
+  void Discard(int32_t ACount) override {
+    const int64_t unread = TIdSimpleBuffer::Size() - FReadOffset;
+    CheckAvailable(ACount, unread);
+    if (ACount == unread) {
+      Empty();
+    } else {
+      FReadOffset += ACount;
+      // The position keeps pointing at the same byte, or at the first unread one.
+      if (BlockPosition() < FReadOffset) TIdSimpleBuffer::Seek(FReadOffset, soBeginning);
+      if (FReadOffset >= FCompactThreshold) Compact();
+    }
+    NotifyConsumed(ACount);
+  }
 
   int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
   int64_t Size() override { return TIdSimpleBuffer::Size() - FReadOffset; }
@@ -52,15 +73,14 @@ class TIdManagedBuffer : public TIdSimpleBuffer {
   void Clear() override;
 
   // Moves the unread bytes to the front of the block and sets the read offset to 0. The block keeps
-  // its memory: it is refilled by the next receive, and freed when the buffer is read empty.
+  // its memory: it is refilled by the next receive.
   void Compact();
-  // Writes ACount bytes after the unread ones and leaves the position behind them. When the block
-  // has no room for them, the consumed bytes at its front are dropped first, so that it grows only
-  // for unread bytes.
+  // Writes ACount bytes after the unread ones and leaves the position behind them, through Room.
   void Append(const char* AData, int32_t ACount);
-  // Where ACount more bytes can go behind the unread ones without growing the block (consumed bytes
-  // are dropped first when that makes the room); null when the block is too small. A receive
-  // straight into the room, followed by Extend, saves copying what was received.
+  // Where ACount more bytes can go behind the unread ones; null for a count of 0 or less. When the
+  // block lacks the room, the consumed bytes at its front are dropped first, and only then does the
+  // block grow, so that it grows only for unread bytes. A receive straight into the room, followed
+  // by Extend, saves copying what was received.
   char* Room(int32_t ACount);
   // Makes the first ACount bytes of the room unread bytes and leaves the position behind them.
   void Extend(int32_t ACount);
@@ -75,6 +95,9 @@ class TIdManagedBuffer : public TIdSimpleBuffer {
   const char* Front() noexcept override { return UnreadStart(); }
 
  private:
+  // Read empty: size, position and read offset 0, the block kept or freed by its size.
+  void Empty();
+
   int32_t FCompactThreshold = DefaultCompactThreshold;
   int64_t FReadOffset = 0;
 };

@@ -49,11 +49,6 @@ void TIdTCPConnection::FreeOwnedIOHandler() {
   delete handler;
 }
 
-bool TIdTCPConnection::Connected() {
-  CheckClosed(false, false);
-  return FIOHandler != nullptr && FIOHandler->IsConnected();
-}
-
 void TIdTCPConnection::CheckClosed(bool ARaiseIfClosed, bool AIgnoreBuffered) {
   // Nothing to complete and nothing to raise: the common case of Connected(), once a reply line.
   if (!FClosedMark && !ARaiseIfClosed) return;

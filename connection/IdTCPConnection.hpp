@@ -53,7 +53,11 @@ class TIdTCPConnection : public TIdComponent {
   // ACode when AAllowed is empty or holds it; otherwise RaiseReplyError.
   virtual int16_t CheckReplyCode(int16_t ACode, const TIdReplyCodes& AAllowed);
   // True when an I/O handler is attached and its transport is open, after completing a marked close.
-  virtual bool Connected();
+  // Inline: it is asked before every reply line.
+  virtual bool Connected() {
+    if (FClosedMark) CheckClosed(false, false);
+    return FIOHandler != nullptr && FIOHandler->IsConnected();
+  }
   // Full close, always performed: hsDisconnecting, DropSocket, free an owned handler,
   // OnDisconnected, hsDisconnected. Buffered input stays.
   virtual void Disconnect();
@@ -93,7 +97,12 @@ class TIdTCPConnection : public TIdComponent {
 
   // ReadLn into VLine, whose memory is reused: a caller that reads line after line into one string
   // allocates nothing once it holds the longest line. VLine is empty where ReadLn returns empty.
-  void ReadLn(std::string& VLine, const std::string& ATerminator, int32_t ATimeout, int32_t AMaxLineLength);
+  void ReadLn(std::string& VLine, const std::string& ATerminator, int32_t ATimeout, int32_t AMaxLineLength) {
+    // Inline, for the usual line: one ended by a lone LF and already buffered.
+    const bool lineFeed = ATerminator.empty() || (ATerminator.size() == 1 && ATerminator[0] == '\n');
+    if (lineFeed && FScanStart == 0 && TakeBufferedLine(VLine, AMaxLineLength)) return;
+    ReadLnSearching(VLine, ATerminator, ATimeout, AMaxLineLength);
+  }
   // The next line that is not blank, trimmed; up to AMaxAttempts lines are read.
   std::string ReadLnNonBlank(int32_t AMaxAttempts);
   // One receive when connected, then everything buffered.
@@ -151,6 +160,16 @@ class TIdTCPConnection : public TIdComponent {
   // 1-based position of ATerminator among the unread bytes, searching only bytes not searched
   // before; 0 when absent.
   int64_t FindTerminator(const std::string& ATerminator);
+  // ReadLn into VLine through the general search, receiving until a line is complete.
+  void ReadLnSearching(std::string& VLine, const std::string& ATerminator, int32_t ATimeout,
+                       int32_t AMaxLineLength);
+  // The usual line, read without the general search: when an LF ends a line of at most
+  // AMaxLineLength bytes (-1: MaxLineLength, 0: any) among the buffered bytes, takes that line into
+  // VLine and returns true. Otherwise leaves FScanStart behind the bytes it searched and returns false.
+  bool TakeBufferedLine(std::string& VLine, int32_t AMaxLineLength);
+  // Takes the line of ALength bytes that a terminator of ATerminatorSize bytes follows; with
+  // ALineFeed one CR before the LF is dropped from the line too.
+  void TakeTerminatedLine(std::string& VLine, int64_t ALength, int64_t ATerminatorSize, bool ALineFeed);
   // Copies the first ALength unread bytes into VLine, then consumes ATaken bytes (ALength and what
   // follows the line: its terminator).
   void TakeLine(std::string& VLine, int64_t ALength, int64_t ATaken);

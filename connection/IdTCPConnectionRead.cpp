@@ -117,22 +117,19 @@ bool SameBytes(const std::string& A, const std::string& B) {
 
 int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
   const int64_t size = FInBuffer.Size();
-  if (!SameBytes(ATerminator, FScanTerminator) || FScanStart > size) {
-    FScanTerminator = ATerminator;
-    FScanStart = 0;
-  }
+  // Only a search without a match moves FScanStart on, and it keeps its terminator; every consumption
+  // starts afresh (FScanStart 0), so the common line, found at once, neither compares nor keeps one.
+  if (FScanStart != 0 && (FScanStart > size || !SameBytes(ATerminator, FScanTerminator))) FScanStart = 0;
   const auto length = static_cast<int64_t>(ATerminator.size());
   // The search takes at most a 32-bit count of bytes at a time; each window ends where a terminator
   // that starts in it could still be completed, and the next one starts there.
   while (size - FScanStart >= length) {
     const int32_t window = static_cast<int32_t>(std::min<int64_t>(size - FScanStart, INT32_MAX));
     const int64_t found = FindIn(ATerminator, FInBuffer.UnreadStart() + FScanStart, window);
-    if (found != 0) {
-      FScanStart += found - 1;
-      return FScanStart + 1;
-    }
+    if (found != 0) return FScanStart + found;
     // A terminator whose first bytes are at the end may still be completed by the next receive.
     FScanStart += window - length + 1;
+    if (!SameBytes(ATerminator, FScanTerminator)) FScanTerminator = ATerminator;
   }
   return 0;
 }
@@ -144,11 +141,11 @@ std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATi
   return line;
 }
 
-void TIdTCPConnection::ReadLn(std::string& VLine, const std::string& ATerminator, int32_t ATimeout,
-                              int32_t AMaxLineLength) {
+void TIdTCPConnection::ReadLnSearching(std::string& VLine, const std::string& ATerminator, int32_t ATimeout,
+                                       int32_t AMaxLineLength) {
   if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
-  const std::string& terminator = ATerminator.empty() ? LF : ATerminator;
   FLineReadEmpty = false;
+  const std::string& terminator = ATerminator.empty() ? LF : ATerminator;
   int64_t termPos;
   for (;;) {
     termPos = FindTerminator(terminator);
@@ -169,10 +166,33 @@ void TIdTCPConnection::ReadLn(std::string& VLine, const std::string& ATerminator
       return;
     }
   }
-  int64_t length = termPos - 1;
-  const int64_t taken = length + static_cast<int64_t>(terminator.size());
-  if (length > 0 && SameBytes(terminator, LF) && FInBuffer.UnreadStart()[length - 1] == '\r') --length;
-  TakeLine(VLine, length, taken);
+  TakeTerminatedLine(VLine, termPos - 1, static_cast<int64_t>(terminator.size()), SameBytes(terminator, LF));
+}
+
+bool TIdTCPConnection::TakeBufferedLine(std::string& VLine, int32_t AMaxLineLength) {
+  if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
+  // A line within the limit has its LF among the first AMaxLineLength + 1 bytes.
+  const int64_t size = FInBuffer.Size();
+  const int64_t span = AMaxLineLength == 0 ? size : std::min<int64_t>(size, int64_t{AMaxLineLength} + 1);
+  if (span == 0 || span > INT32_MAX) return false;
+  const char* const unread = FInBuffer.UnreadStart();
+  const auto* const lf = static_cast<const char*>(std::memchr(unread, '\n', static_cast<size_t>(span)));
+  if (lf == nullptr) {
+    // The general search goes on behind the bytes searched here.
+    FScanStart = span;
+    if (!SameBytes(LF, FScanTerminator)) FScanTerminator = LF;
+    return false;
+  }
+  FLineReadEmpty = false;
+  TakeTerminatedLine(VLine, lf - unread, 1, true);
+  return true;
+}
+
+void TIdTCPConnection::TakeTerminatedLine(std::string& VLine, int64_t ALength, int64_t ATerminatorSize,
+                                          bool ALineFeed) {
+  const int64_t taken = ALength + ATerminatorSize;
+  if (ALength > 0 && ALineFeed && FInBuffer.UnreadStart()[ALength - 1] == '\r') --ALength;
+  TakeLine(VLine, ALength, taken);
 }
 
 void TIdTCPConnection::TakeLine(std::string& VLine, int64_t ALength, int64_t ATaken) {

@@ -1,6 +1,9 @@
 #include "qorclnt/frontend/Commands.hpp"
 
 #include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "qorclnt/client/qorclss.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
@@ -16,6 +19,45 @@ namespace {
 
 // Shortest time one connect attempt takes, so that attempts that fail at once do not spin.
 constexpr int32_t MinAttemptMs = 125;
+
+enum TCommand : uint8_t { cmNone, cmExit, cmHelp, cmQuote, cmSetHost, cmSetPort, cmSetTimeout };
+
+// The command words, each with its short form.
+struct TCommandWord {
+  std::string_view Long;
+  std::string_view Short;
+  TCommand Command;
+};
+constexpr TCommandWord CommandWords[] = {{"EXIT", "E", cmExit},        {"HELP", "H", cmHelp},
+                                         {"QUOTE", "Q", cmQuote},      {"SETHOST", "SH", cmSetHost},
+                                         {"SETPORT", "SP", cmSetPort}, {"SETTIMEOUT", "ST", cmSetTimeout}};
+
+// The command that AWord names; cmNone for a word that is no command.
+TCommand FindCommand(std::string_view AWord) {
+  for (const TCommandWord& entry : CommandWords) {
+    if (AWord == entry.Long || AWord == entry.Short) return entry.Command;
+  }
+  return cmNone;
+}
+
+// One connect attempt; a failed one is reported and takes at least MinAttemptMs.
+void TryConnect(TIdRUROvoduv& AClient) {
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    AClient.Connect(AClient.ReadTimeout());
+  } catch (...) {
+    ConsoleWriteLine(MsgConnectionFailed);
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    if (spent.count() < MinAttemptMs) PauseMs(MinAttemptMs - static_cast<int32_t>(spent.count()));
+  }
+}
+
+// Connects until connected, writing "< CONNECTION FAILED" after every failed attempt. An attempt
+// that failed in less than 125 ms is followed by a pause for the rest of them.
+void EnsureConnected(TIdRUROvoduv& AClient) {
+  while (!AClient.Connected()) TryConnect(AClient);
+}
 
 void ChangeSetting(TIdRUROvoduv& AClient, TSetting ASetting, const std::string& AArgument) {
   WriteSettingLine(ASetting);
@@ -37,7 +79,7 @@ void Exchange(TIdRUROvoduv& AClient, const std::string& AText, bool AQuote) {
     for (;;) {
       EnsureConnected(AClient);
       AClient.ReadLn(line, lineEnd, -1, -1);
-      if (TrimView(line).empty()) break;
+      if (IsBlank(line)) break;
       // The LF goes onto the line itself, so that the line leaves in one write.
       line.push_back('\n');
       ConsoleWrite(line);
@@ -52,42 +94,37 @@ void Exchange(TIdRUROvoduv& AClient, const std::string& AText, bool AQuote) {
 
 }  // namespace
 
-void EnsureConnected(TIdRUROvoduv& AClient) {
-  while (!AClient.Connected()) {
-    const auto started = std::chrono::steady_clock::now();
-    try {
-      AClient.Connect(AClient.ReadTimeout());
-    } catch (...) {
-      ConsoleWriteLine(MsgConnectionFailed);
-      const auto spent =
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-      if (spent.count() < MinAttemptMs) PauseMs(MinAttemptMs - static_cast<int32_t>(spent.count()));
-    }
-  }
-}
-
 void HandleCommand(TIdRUROvoduv& AClient, const std::string& ALine, bool& AStop) {
-  const std::string line = UpperCase(Trim(ALine));
+  const std::string line = UpperCase(TrimView(ALine));
   AStop = false;
-  const size_t space = line.find(' ');
-  const std::string word = line.substr(0, space);
-  const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
+  const std::string_view text = line;
+  const size_t space = text.find(' ');
+  const std::string_view argument =
+      space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
 
-  if (word == "EXIT" || word == "E") {
-    AStop = true;
-    ConsoleWriteLine(MsgStopping);
-  } else if (word == "HELP" || word == "H") {
-    ShowHelp(MsgCommandHelp);
-  } else if (word == "QUOTE" || word == "Q") {
-    Exchange(AClient, argument, true);
-  } else if (word == "SETHOST" || word == "SH") {
-    ChangeSetting(AClient, stHost, argument);
-  } else if (word == "SETPORT" || word == "SP") {
-    ChangeSetting(AClient, stPort, argument);
-  } else if (word == "SETTIMEOUT" || word == "ST") {
-    ChangeSetting(AClient, stTimeout, argument);
-  } else {
-    Exchange(AClient, line, false);
+  switch (FindCommand(text.substr(0, space))) {
+    case cmExit:
+      AStop = true;
+      ConsoleWriteLine(MsgStopping);
+      break;
+    case cmHelp:
+      ShowHelp(MsgCommandHelp);
+      break;
+    case cmQuote:
+      Exchange(AClient, std::string(argument), true);
+      break;
+    case cmSetHost:
+      ChangeSetting(AClient, stHost, std::string(argument));
+      break;
+    case cmSetPort:
+      ChangeSetting(AClient, stPort, std::string(argument));
+      break;
+    case cmSetTimeout:
+      ChangeSetting(AClient, stTimeout, std::string(argument));
+      break;
+    case cmNone:
+      Exchange(AClient, line, false);
+      break;
   }
 }
 

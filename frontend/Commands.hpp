@@ -13,8 +13,4 @@ namespace qor::frontend {
 // Sets AStop for EXIT.
 void HandleCommand(TIdRUROvoduv& AClient, const std::string& ALine, bool& AStop);
 
-// Connects until connected, writing "< CONNECTION FAILED" after every failed attempt. An attempt
-// that failed in less than 125 ms is followed by a pause for the rest of them.
-void EnsureConnected(TIdRUROvoduv& AClient);
-
 }  // namespace qor::frontend

@@ -27,10 +27,11 @@ void CleanUp(std::unique_ptr<TIdRUROvoduv>& AClient) {
 void PromptLoop(TIdRUROvoduv& AClient, bool& AStop) {
   ConsoleWriteLine(MsgStarted);
   AStop = false;
+  // The blank line and the prompt leave together: one write, nothing held back.
+  const std::string prompt = std::string("\n") + MsgPrompt;
+  std::string line;
   while (!AStop) {
-    // The blank line and the prompt leave together: one write, nothing held back.
-    ConsoleWrite(std::string("\n") + MsgPrompt);
-    std::string line;
+    ConsoleWrite(prompt);
     // The end of standard input ends the run as EXIT would.
     if (!ConsoleReadLine(line)) line = "EXIT";
     HandleCommand(AClient, line, AStop);

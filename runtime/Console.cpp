@@ -10,18 +10,6 @@ namespace qor {
 
 namespace {
 
-void WriteAll(const char* AData, size_t ALength) {
-  while (ALength > 0) {
-    const ssize_t n = ::write(STDOUT_FILENO, AData, ALength);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseInOutError(errno);
-    }
-    AData += n;
-    ALength -= static_cast<size_t>(n);
-  }
-}
-
 // Bytes read from standard input: those from start on are not handed out yet.
 struct InputBuffer {
   std::string pending;
@@ -78,11 +66,21 @@ void ConsoleWriteLine(std::string_view AText) {
   line.reserve(AText.size() + 1);
   line.append(AText);
   line.push_back('\n');
-  WriteAll(line.data(), line.size());
+  ConsoleWrite(line);
 }
 
 void ConsoleWrite(std::string_view AText) {
-  WriteAll(AText.data(), AText.size());
+  const char* data = AText.data();
+  size_t length = AText.size();
+  while (length > 0) {
+    const ssize_t n = ::write(STDOUT_FILENO, data, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseInOutError(errno);
+    }
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
 }
 
 }  // namespace qor

@@ -38,8 +38,7 @@ int64_t TMemoryStream::Write(const void* ABuffer, int64_t ACount) {
   if (ACount <= 0) return 0;
   if (ACount > MaxBlock - FPosition) RaiseOutOfMemory();  // the end cannot even be counted
   const int64_t end = FPosition + ACount;
-  if (end > FCapacity)
-    Reallocate(std::max(end, FCapacity + std::min(FCapacity / 2 + 64, MaxBlock - FCapacity)));
+  Reserve(end);
   if (end > FSize) FSize = end;
   std::memcpy(FMemory.get() + FPosition, ABuffer, static_cast<size_t>(ACount));
   FPosition = end;
@@ -80,6 +79,11 @@ void TMemoryStream::Clear() {
   FCapacity = 0;
   FSize = 0;
   FPosition = 0;
+}
+
+void TMemoryStream::Reserve(int64_t ACapacity) {
+  if (ACapacity > FCapacity)
+    Reallocate(std::max(ACapacity, FCapacity + std::min(FCapacity / 2 + 64, MaxBlock - FCapacity)));
 }
 
 void TMemoryStream::Reallocate(int64_t ACapacity) {

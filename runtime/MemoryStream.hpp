@@ -45,6 +45,11 @@ class TMemoryStream : public TStream {
   // Gives the block exactly ACapacity bytes, keeping the first min(size, ACapacity) of them.
   // EOutOfMemory, with nothing changed, when a block of that size cannot be had.
   void Reallocate(int64_t ACapacity);
+  // Makes the block hold at least ACapacity bytes, growing it by half at least, so that a stream
+  // written in many small steps is copied a bounded number of times. EOutOfMemory as Reallocate.
+  void Reserve(int64_t ACapacity);
+  // The position, without the virtual Seek: for derived streams on their hot paths.
+  int64_t BlockPosition() const noexcept { return FPosition; }
   // Sets the size within the capacity and keeps the block as it is: for a stream that is refilled
   // at once, where giving memory back would only mean taking it again, or that was written in place.
   void SetSizeInBlock(int64_t ASize) noexcept;

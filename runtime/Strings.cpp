@@ -15,11 +15,10 @@ std::string Trim(std::string_view AText) {
 }
 
 std::string_view TrimView(std::string_view AText) {
-  auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
   size_t first = 0;
   size_t last = AText.size();
-  while (first < last && isBlank(AText[first])) ++first;
-  while (last > first && isBlank(AText[last - 1])) --last;
+  while (first < last && IsBlankChar(AText[first])) ++first;
+  while (last > first && IsBlankChar(AText[last - 1])) --last;
   return AText.substr(first, last - first);
 }
 
@@ -27,14 +26,16 @@ std::string UpperCase(std::string_view AText) {
   std::string result;
   result.reserve(AText.size());
   std::mbstate_t in{};
+  bool initial = true;  // no shift state pending: what mbsinit says of in
   size_t pos = 0;
   while (pos < AText.size()) {
     // Printable ASCII stands for itself in the encoding of every locale, outside a shift state: only
-    // the case mapping is asked. It runs once a command, and the conversions both ways cost far more.
-    // A capital outside ASCII (the dotted I of Turkic locales) takes the full way below.
+    // a small letter's case mapping is asked, and the rest is kept as it is. It runs once a command,
+    // and the conversions both ways cost far more. A capital outside ASCII (the dotted I of Turkic
+    // locales) takes the full way below.
     const auto byte = static_cast<unsigned char>(AText[pos]);
-    if (byte >= 0x20 && byte < 0x7F && std::mbsinit(&in) != 0) {
-      const wint_t upper = std::towupper(byte);
+    if (initial && byte >= 0x20 && byte < 0x7F) {
+      const wint_t upper = byte >= 'a' && byte <= 'z' ? std::towupper(byte) : byte;
       if (upper < 0x80) {
         result.push_back(static_cast<char>(upper));
         ++pos;
@@ -47,6 +48,7 @@ std::string UpperCase(std::string_view AText) {
       // Not a character of the locale: keep the byte and start decoding afresh after it.
       result.push_back(AText[pos]);
       in = std::mbstate_t{};
+      initial = true;
       ++pos;
       continue;
     }
@@ -61,6 +63,7 @@ std::string UpperCase(std::string_view AText) {
       result.append(out, written);
     }
     pos += length;
+    initial = std::mbsinit(&in) != 0;
   }
   return result;
 }

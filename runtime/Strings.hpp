@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +11,15 @@ namespace qor {
 std::string Trim(std::string_view AText);
 // What Trim keeps, as a view into AText (no copy).
 std::string_view TrimView(std::string_view AText);
+// What trimming removes: spaces and control characters (bytes 0 to 32).
+inline bool IsBlankChar(char AChar) {
+  return static_cast<unsigned char>(AChar) <= 32;
+}
+// True when trimming would leave nothing. Inline: it runs once a reply line, and usually stops at the
+// first byte.
+inline bool IsBlank(std::string_view AText) {
+  return std::all_of(AText.begin(), AText.end(), IsBlankChar);
+}
 
 // Upper-cases through the C library's locale (mbrtowc, towupper, wcrtomb); bytes that do not decode
 // are kept as they are.

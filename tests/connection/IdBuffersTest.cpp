@@ -44,8 +44,16 @@ TEST(Buffers, TheManagedBufferMovesOnlyItsReadOffsetUntilTheThreshold) {
   EXPECT_EQ(buffer.TakeString(32668), data.substr(100, 32668));  // 32768 consumed: compacted
   EXPECT_EQ(buffer.ReadOffset(), 0);
   EXPECT_EQ(std::string(buffer.UnreadStart(), static_cast<size_t>(buffer.Size())), data.substr(32768));
-  buffer.Discard(7232);  // read empty: the block is freed
+  buffer.Discard(7232);  // read empty: a block of this size stays for what comes next
+  EXPECT_EQ(buffer.Memory(), block);
+  EXPECT_EQ(buffer.Size(), 0);
+  EXPECT_EQ(buffer.Position(), 0);
+
+  const std::string large(TIdManagedBuffer::KeptBlockSize + 1, 'x');
+  buffer.Append(large.data(), static_cast<int32_t>(large.size()));
+  buffer.Discard(static_cast<int32_t>(large.size()));  // read empty: a larger block is freed
   EXPECT_EQ(buffer.Memory(), nullptr);
+  EXPECT_EQ(buffer.Capacity(), 0);
 }
 
 TEST(Buffers, AppendingDropsConsumedBytesBeforeTheBlockGrowsAndCompactingKeepsTheBlock) {
@@ -70,8 +78,12 @@ TEST(Buffers, AppendingDropsConsumedBytesBeforeTheBlockGrowsAndCompactingKeepsTh
   EXPECT_EQ(std::string(buffer.UnreadStart(), static_cast<size_t>(buffer.Size())), data.substr(960));
   buffer.Append(data.data(), 100);  // room enough: nothing moves
   EXPECT_EQ(buffer.Size(), 940);
-  buffer.Discard(940);  // read empty: the block is freed
-  EXPECT_EQ(buffer.Memory(), nullptr);
+  buffer.Discard(940);  // read empty: the block is kept, and the next bytes go to its front
+  EXPECT_EQ(buffer.Memory(), block);
+  buffer.Append("xyz", 3);
+  EXPECT_EQ(buffer.ReadOffset(), 0);
+  EXPECT_EQ(std::string(buffer.Memory(), 3), "xyz");
+  EXPECT_EQ(buffer.Capacity(), capacity);
 }
 
 }  // namespace
