@@ -3,9 +3,10 @@
 // with CR LF and writes each reply line (LF-terminated, one CR before the LF dropped) with one write
 // to standard output, until a blank line. Like the console client it receives at most 32768 bytes at
 // a time, waits at most the time-out (ms) for data, and ends a reply early on a time-out, a close or
-// a line longer than 16384 bytes.
+// a line longer than 16384 bytes. With "prompt" it also writes what the console writes after every
+// reply, a blank line and the prompt "> ", in one write: the console's whole cost per exchange.
 //
-//   RefClient port [timeout]
+//   RefClient port [timeout [prompt]]
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -76,10 +77,11 @@ bool ReadReply(int AFd, Input& AIn) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: RefClient port [timeout]\n");
+    std::fprintf(stderr, "usage: RefClient port [timeout [prompt]]\n");
     return 2;
   }
   const int timeout = argc > 2 ? std::atoi(argv[2]) : 1000;
+  const bool prompt = argc > 3 && std::strcmp(argv[3], "prompt") == 0;
   const qor::test::UniqueFd connection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int fd = connection.Get();
   sockaddr_in address{};
@@ -121,5 +123,6 @@ int main(int argc, char** argv) {
     std::memcpy(line + length, "\r\n", 2);
     start = static_cast<size_t>(lf + 1 - commands);
     if (usable && WriteAll(fd, line, length + 2, MSG_NOSIGNAL)) usable = ReadReply(fd, in);
+    if (prompt && !WriteAll(STDOUT_FILENO, "\n> ", 3, 0)) return 1;
   }
 }

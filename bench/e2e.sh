@@ -4,8 +4,9 @@
 #
 # Client and server are pinned to one CPU each: on two CPUs either way round, or both on the same one;
 # each placement is tried once with a short ping-pong and the steadiest is kept. Each measurement is a
-# warm-up of each client, then ROUNDS rounds of qorclnt and the reference in turn (A B A B); figures are
-# medians. Connect and start-up are excluded by subtracting the median of runs with a single exchange.
+# warm-up of each client, then ROUNDS rounds of qorclnt and the reference in turn (A B A B); the
+# exchanges are also run with the reference writing the blank line and prompt that the console writes
+# after every reply (A B C A B C), the yardstick for the exchange rate. Figures are medians. Connect and start-up are excluded by subtracting the median of runs with a single exchange.
 # Every run is bounded by a time limit. Besides the wall-clock figures, the clients' own CPU time
 # (user + system) per exchange and per line is shown: it is less disturbed by other work on the machine.
 #
@@ -53,11 +54,13 @@ start_server() {
   [[ -n $port ]] || { echo "the line server did not start" >&2; exit 1; }
 }
 
-# The command line of client q (qorclnt) or r (the reference).
+# The command line of client q (qorclnt), r (the reference) or p (the reference writing the console's
+# blank line and prompt after every reply, as qorclnt must).
 client_command() {
   case $1 in
     q) echo "$build/qorclnt -SP $port" ;;
     r) echo "$build/bench/RefClient $port" ;;
+    p) echo "$build/bench/RefClient $port 1000 prompt" ;;
   esac
 }
 
@@ -76,15 +79,17 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 
 maximum() { printf '%s\n' "$@" | sort -g | tail -n1; }
 
 # measure LABEL INPUT [LABEL INPUT]...: a warm-up, then ROUNDS rounds; each round runs every input with
-# qorclnt, then with the reference. Results go to seconds[LABEL.c], rss[LABEL.c], cpu[LABEL.c].
+# each client of CLIENTS in turn (qorclnt first). Results go to seconds[LABEL.c], rss[LABEL.c],
+# cpu[LABEL.c].
 declare -A seconds rss cpu
+CLIENTS="q r"
 measure() {
   local -a pairs=("$@")
   local i j c t m u
-  for c in q r; do run "$c" "${pairs[1]}" >/dev/null; done
+  for c in $CLIENTS; do run "$c" "${pairs[1]}" >/dev/null; done
   for ((i = 0; i < ROUNDS; i++)); do
     for ((j = 0; j < ${#pairs[@]}; j += 2)); do
-      for c in q r; do
+      for c in $CLIENTS; do
         read -r t m u < <(run "$c" "${pairs[j + 1]}")
         seconds[${pairs[j]}.$c]+="$t "
         rss[${pairs[j]}.$c]+="$m "
@@ -133,7 +138,9 @@ read -r server_cpu client_cpu <<<"$best"
 echo "kept: server on CPU $server_cpu, client on CPU $client_cpu"
 start_server "$server_cpu"
 
+CLIENTS="q r p"
 measure ping "$work/ping" ping1 "$work/ping-one"
+CLIENTS="q r"
 measure bulk "$work/bulk" bulk1 "$work/bulk-one"
 measure long "$work/long"
 saved=$ROUNDS
@@ -178,10 +185,12 @@ done
 # Figures.
 declare -A eps reply rss_bulk rss_long drip cpu_exchange cpu_line
 exchanges_per_second() { awk -v n="$EXCHANGES" -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (n - 1) / (a - b) }'; }
-for c in q r; do
+for c in q r p; do
   read -ra a <<<"${seconds[ping.$c]}"
   read -ra b <<<"${seconds[ping1.$c]}"
   eps[$c]=$(exchanges_per_second "$(median "${a[@]}")" "$(median "${b[@]}")")
+done
+for c in q r; do
   read -ra a <<<"${seconds[bulk.$c]}"
   read -ra b <<<"${seconds[bulk1.$c]}"
   reply[$c]=$(awk -v a="$(median "${a[@]}")" -v b="$(median "${b[@]}")" 'BEGIN { printf "%.3f", a - b }')
@@ -207,8 +216,10 @@ verdict() { awk "BEGIN { exit !($1) }" && echo ok || echo MISSED; }
 echo
 echo "medians of $ROUNDS interleaved runs (qorclnt, reference); connect and start-up subtracted"
 printf '%-44s %12s %12s %7s  %s\n' "" qorclnt reference ratio target
-r=$(ratio "${eps[q]}" "${eps[r]}")
-printf '%-44s %12s %12s %7s  %s\n' "exchanges/s, $EXCHANGES on one connection" "${eps[q]}" "${eps[r]}" "$r" \
+printf '%-44s %12s %12s %7s  %s\n' "exchanges/s, $EXCHANGES on one connection" "${eps[q]}" "${eps[r]}" \
+  "$(ratio "${eps[q]}" "${eps[r]}")" "(no prompt written by the reference)"
+r=$(ratio "${eps[q]}" "${eps[p]}")
+printf '%-44s %12s %12s %7s  %s\n' "  the same, the reference writing the prompt" "${eps[q]}" "${eps[p]}" "$r" \
   ">= 0.98 $(verdict "$r >= 0.98")"
 r=$(ratio "${reply[q]}" "${reply[r]}")
 printf '%-44s %12s %12s %7s  %s\n' "s for one reply of $LINES lines of 100 B" "${reply[q]}" "${reply[r]}" "$r" \
