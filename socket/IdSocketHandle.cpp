@@ -152,12 +152,13 @@ bool TIdSocketHandle::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATim
     // never restarts it), or the time-out ran out, which the system's timer tick may end a little
     // early. The rest of the time is waited out with a poll, which resumes after signals; then
     // whatever is there is taken without blocking.
-    int32_t left = ATimeout;
+    int32_t left = ATimeout;  // -2 (no limit) stays
     if (ATimeout > 0) {
       const auto rest = std::chrono::milliseconds(ATimeout) - (Clock::now() - start);
+      if (rest <= Clock::duration::zero()) return false;
       left = static_cast<int32_t>(std::chrono::ceil<std::chrono::milliseconds>(rest).count());
     }
-    if (left <= 0 && left != IdTimeoutInfinite) return false;
+    if (left == 0) return false;
     FWaitList.assign(1, FDescriptor);
     if (CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left) != 1) return false;
     flags = MSG_DONTWAIT;
