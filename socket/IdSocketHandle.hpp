@@ -105,7 +105,7 @@ class TIdSocketHandle {
   // The receive time-out this handle last gave the descriptor, in ms: 0 for none (as a new socket
   // has), -1 (not known) after SetOption set one.
   int32_t FReceiveTimeout = 0;
-  // The one-descriptor list of every wait, kept so that a wait before each receive allocates nothing.
+  // The one-descriptor list of every wait, kept so that a wait before a receive allocates nothing.
   TIdSocketDescriptors FWaitList;
 };
 
