@@ -33,8 +33,6 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
     if (ARaiseIfClosed) Raise(EIdNotConnected(RSNotConnected));
     return 0;
   }
-  // A receive of zero bytes would read as a close, so at least one byte is asked for.
-  const int32_t length = std::max(FRecvBufferSize, 1);
   int32_t n;
   do {
     n = 0;
@@ -44,6 +42,8 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
     const bool idle = TIdAntiFreezeBase::ShouldProcessIdle();
     if (idle && !FIOHandler->WaitReadable(ATimeout)) return TimedOut(ARaiseOnTimeout);
     if (FIOHandler != nullptr) {
+      // A receive of zero bytes would read as a close, so at least one byte is asked for.
+      const int32_t length = std::max(FRecvBufferSize, 1);
       // Straight into the input buffer when it has the room and no intercept sees the bytes first.
       if (FIntercept == nullptr) target = FInBuffer.Room(length);
       if (target == nullptr) {
