@@ -36,10 +36,10 @@ void CountSignal(int) {
 }
 
 // Makes SIGALRM run CountSignal, with AFlags (without SA_RESTART a blocking call it interrupts fails
-// with EINTR; with it, most calls are restarted); while it lives, a thread of its own sends SIGALRM to every
-// other thread of the process every AInterval: an interval timer that also reaches threads the test cannot
-// name, such as a connect worker. The handler stays installed afterwards: a signal sent last may reach its
-// thread only after the rain has stopped.
+// with EINTR; with it, most calls are restarted); while it lives, a thread of its own sends SIGALRM
+// to every other thread of the process every AInterval: an interval timer that also reaches threads
+// the test cannot name, such as a connect worker. The handler stays installed afterwards: a signal
+// sent last may reach its thread only after the rain has stopped.
 class TSignalRain {
  public:
   explicit TSignalRain(milliseconds AInterval, int AFlags = 0) {
@@ -80,24 +80,17 @@ class TSignalRain {
   std::thread FThread;
 };
 
-// Runs AWait and checks that it took at least AAtLeast (and under 5 s) although the signals kept
-// interrupting it.
+// Runs AWait and checks that it took its full second although the signals kept interrupting it.
 template <class Wait>
-void ExpectInterruptedWait(const char* AWhat, milliseconds AAtLeast, Wait AWait) {
+void ExpectFullSecond(const char* AWhat, Wait AWait) {
   SCOPED_TRACE(AWhat);
   const sig_atomic_t signalsBefore = SignalsHere;
   const auto started = steady_clock::now();
   AWait();
   const auto took = steady_clock::now() - started;
-  EXPECT_GE(took, AAtLeast);
+  EXPECT_GE(took, 900ms);
   EXPECT_LT(took, 5s);
-  EXPECT_GE(SignalsHere - signalsBefore, AAtLeast / 45ms) << "the wait was hardly interrupted";
-}
-
-// The same for a wait of a full second.
-template <class Wait>
-void ExpectFullSecond(const char* AWhat, Wait AWait) {
-  ExpectInterruptedWait(AWhat, 900ms, AWait);
+  EXPECT_GE(SignalsHere - signalsBefore, 20) << "the wait was hardly interrupted";
 }
 
 TEST(InterruptedWait, WaitsInterruptedEvery10MsStillLastTheirFullTime) {
@@ -141,7 +134,12 @@ TEST(InterruptedWait, ALineThatArrivesDuringAnInterruptedReadIsReadWithOrWithout
       reader.SetReadTimeout(timeout);
       reader.Connect(-1);
       reader.WriteLn("ASK");
-      ExpectInterruptedWait("late line", 450ms, [&] { EXPECT_EQ(reader.ReadLn(), "LATE"); });
+      // Signals are not counted here: a receive that the system restarts may hide them (under
+      // ThreadSanitizer a handler runs only once the call returns). The time-out below counts them.
+      const auto started = steady_clock::now();
+      EXPECT_EQ(reader.ReadLn(), "LATE");
+      EXPECT_GE(steady_clock::now() - started, 450ms);
+      EXPECT_LT(steady_clock::now() - started, 5s);
     }
     TIdTCPClient silent(nullptr);
     silent.SetHost(LoopbackServer::Host);
