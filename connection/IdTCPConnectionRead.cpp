@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "qorclnt/connection/IdAntiFreezeBase.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/connection/IdTCPConnection.hpp"
 #include "qorclnt/errors/IdException.hpp"
@@ -14,6 +15,16 @@
 #include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
+
+namespace {
+
+// The end of a wait that ran out: "Read Timeout" when ARaise is set, else -1.
+int32_t TimedOut(bool ARaise) {
+  if (ARaise) Raise(EIdReadTimeout(RSReadTimeout));
+  return -1;
+}
+
+}  // namespace
 
 int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout, bool ARaiseOnTimeout) {
   if (ATimeout == IdTimeoutDefault) ATimeout = FReadTimeout == 0 ? IdTimeoutInfinite : FReadTimeout;
@@ -26,10 +37,10 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
   do {
     n = 0;
     char* target = nullptr;
-    if (!FIOHandler->WaitReadable(ATimeout)) {
-      if (ARaiseOnTimeout) Raise(EIdReadTimeout(RSReadTimeout));
-      return -1;
-    }
+    // With idle processing the wait comes first, in slices with idle turns, and a turn may detach the
+    // handler; otherwise the receive waits by itself.
+    const bool idle = TIdAntiFreezeBase::ShouldProcessIdle();
+    if (idle && !FIOHandler->WaitReadable(ATimeout)) return TimedOut(ARaiseOnTimeout);
     if (FIOHandler != nullptr) {
       // A receive of zero bytes would read as a close, so at least one byte is asked for.
       const int32_t length = std::max(FRecvBufferSize, 1);
@@ -39,7 +50,11 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
         FReceiveChunk.SetSize(length);
         target = FReceiveChunk.Memory();
       }
-      n = FIOHandler->ReceiveBuffer(target, length);
+      if (idle) {
+        n = FIOHandler->ReceiveBuffer(target, length);
+      } else if (!FIOHandler->ReceiveWithin(target, length, ATimeout, n)) {
+        return TimedOut(ARaiseOnTimeout);
+      }
     } else if (ARaiseIfClosed) {
       Raise(EIdNotConnected(RSNotConnected));
     }

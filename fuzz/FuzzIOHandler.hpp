@@ -43,6 +43,11 @@ class TFuzzIOHandler : public TIdIOHandlerSocket {
   bool WaitReadable(int32_t ATimeout) override;
   // EIdClosedSocket "Disconnected." when closed.
   int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) override;
+  // The two calls above, as a transport without its own timed receive does it (the socket
+  // handler's version would look for a socket).
+  bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) override {
+    return TIdIOHandler::ReceiveWithin(ABuffer, ALength, ATimeout, VReceived);
+  }
   int32_t SendBuffer(const void* ABuffer, int32_t ALength) override;
 
  private:

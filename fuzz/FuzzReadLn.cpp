@@ -79,9 +79,11 @@ class TLineReadRun {
         CheckNoLineBuffered();
         return;
       } catch (const EIdConnClosedGracefully&) {
+        FUZZ_CHECK(FHandler.Ended(), "closed before the peer closed, " + Settings());
         CheckNoLineBuffered();
         return;
       } catch (const EIdSocketError&) {
+        FUZZ_CHECK(FHandler.Ended(), "a socket error without a failed receive, " + Settings());
         CheckNoLineBuffered();
         return;
       }

@@ -134,8 +134,10 @@ void ReadReplies(TFuzzInput& AInput) {
     }
   } catch (const EIdReadTimeout&) {
   } catch (const EIdConnClosedGracefully&) {
+    FUZZ_CHECK(handler.Ended(), "closed before the peer closed");
   } catch (const EIdReadLnMaxLineLengthExceeded&) {
   } catch (const EIdSocketError&) {
+    FUZZ_CHECK(handler.Ended(), "a socket error without a failed receive");
   }
   // Every complete reply received was read, and read right.
   const std::vector<TReply> expected = ExpectedReplies(handler.Received(), max, connection.MaxLineAction());

@@ -16,4 +16,10 @@ void TIdIOHandler::ConnectTo(const std::string& /*AHost*/, int32_t /*APort*/, co
 
 void TIdIOHandler::Open() {}
 
+bool TIdIOHandler::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
+  if (!WaitReadable(ATimeout)) return false;
+  VReceived = ReceiveBuffer(ABuffer, ALength);
+  return true;
+}
+
 }  // namespace qor

@@ -37,6 +37,11 @@ class TIdIOHandler : public TIdComponent {
   virtual int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) = 0;
   // Sends up to ALength bytes from ABuffer: the count sent (possibly fewer) or -1 as above.
   virtual int32_t SendBuffer(const void* ABuffer, int32_t ALength) = 0;
+  // Waits up to ATimeout ms (-2: no limit; 0: poll) for bytes or the peer's close and receives up to
+  // ALength bytes into ABuffer: false when the time ran out with nothing received; otherwise true,
+  // with VReceived as ReceiveBuffer returns it. A connection calls it only while no idle processing
+  // is due, so a handler may wait in any way. Base: WaitReadable, then ReceiveBuffer.
+  virtual bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived);
 };
 
 }  // namespace qor

@@ -50,6 +50,11 @@ int32_t TIdIOHandlerSocket::ReceiveBuffer(void* ABuffer, int32_t ALength) {
   return FSocket->ReceiveBuffer(ABuffer, ALength, 0);
 }
 
+bool TIdIOHandlerSocket::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
+  if (!FSocket) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
+  return FSocket->ReceiveWithin(ABuffer, ALength, ATimeout, VReceived);
+}
+
 int32_t TIdIOHandlerSocket::SendBuffer(const void* ABuffer, int32_t ALength) {
   if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
   return FSocket->SendBuffer(ABuffer, ALength, 0);

@@ -46,6 +46,10 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // EIdClosedSocket "Disconnected." when not connected; otherwise the socket's raw result.
   int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) override;
   int32_t SendBuffer(const void* ABuffer, int32_t ALength) override;
+  // One receive that waits by itself (see TIdSocketHandle::ReceiveWithin); EIdConnClosedGracefully
+  // when the socket holds no descriptor. It does not call WaitReadable or ReceiveBuffer: a class that
+  // overrides those overrides this as well.
+  bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) override;
 
   // Null until the first Open (or ConnectTo).
   TIdSocketHandle* Socket() const noexcept { return FSocket.get(); }

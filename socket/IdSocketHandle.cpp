@@ -1,8 +1,10 @@
 #include "qorclnt/socket/IdSocketHandle.hpp"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "qorclnt/connection/IdAntiFreezeBase.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
@@ -11,6 +13,13 @@
 #include "qorclnt/runtime/Format.hpp"
 
 namespace qor {
+
+namespace {
+
+// The receive time-out of a descriptor after somebody else set one.
+constexpr int32_t UnknownReceiveTimeout = -1;
+
+}  // namespace
 
 TIdSocketHandle::TIdSocketHandle() = default;
 
@@ -22,11 +31,13 @@ void TIdSocketHandle::Allocate(int32_t ASocketType, int32_t AProtocol) {
   CloseDescriptor();
   FDescriptor = CurrentStack->CreateIPv4Socket(ASocketType, AProtocol);
   FAllocated = true;
+  FReceiveTimeout = 0;
 }
 
 void TIdSocketHandle::CloseDescriptor() {
   if (!FAllocated) return;
   FAllocated = false;
+  FReceiveTimeout = 0;
   CurrentStack->ShutdownSocket(FDescriptor, SHUT_RDWR);
   CurrentStack->CloseSocketDescriptor(FDescriptor);
 }
@@ -78,6 +89,7 @@ int32_t TIdSocketHandle::ConnectToPeer(uint16_t AFamily) {
 
 int32_t TIdSocketHandle::ReceiveFrom(void* ABuffer, int32_t ALength, int32_t AFlags, std::string& VIP,
                                      int32_t& VPort) {
+  if (!ClearReceiveTimeout()) return -1;
   return CurrentStack->ReceiveDataFrom(FDescriptor, ABuffer, ALength, AFlags, VIP, VPort);
 }
 
@@ -116,8 +128,60 @@ bool TIdSocketHandle::WaitReadableOnce(int32_t ATimeout) {
   return readable;
 }
 
+bool TIdSocketHandle::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
+  using Clock = std::chrono::steady_clock;
+  if (!FAllocated) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
+  if (ATimeout < 0 && ATimeout != IdTimeoutInfinite) return false;  // a time that no wait accepts
+  int32_t flags = MSG_DONTWAIT;
+  Clock::time_point start;
+  if (ATimeout != 0) {
+    if (!SetReceiveTimeout(ATimeout == IdTimeoutInfinite ? 0 : ATimeout)) {
+      VReceived = -1;
+      return true;
+    }
+    flags = 0;
+    if (ATimeout > 0) start = Clock::now();
+  }
+  for (;;) {
+    VReceived = CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, flags);
+    if (VReceived != -1) return true;
+    const int32_t error = CurrentStack->LastSystemError();
+    // (EWOULDBLOCK is EAGAIN on this system.) Any other failure stays pending for the caller.
+    if (error != EAGAIN && error != EINTR) return true;
+    // The receive ended with nothing: a signal interrupted it (with a receive time-out the system
+    // never restarts it), or the time-out ran out, which the system's timer tick may end a little
+    // early. The rest of the time is waited out with a poll, which resumes after signals; then
+    // whatever is there is taken without blocking.
+    int32_t left = ATimeout;  // -2 (no limit) stays
+    if (ATimeout > 0) {
+      const auto rest = std::chrono::milliseconds(ATimeout) - (Clock::now() - start);
+      if (rest <= Clock::duration::zero()) return false;
+      left = static_cast<int32_t>(std::chrono::ceil<std::chrono::milliseconds>(rest).count());
+    }
+    if (left == 0) return false;
+    FWaitList.assign(1, FDescriptor);
+    if (CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left) != 1) return false;
+    flags = MSG_DONTWAIT;
+  }
+}
+
 int32_t TIdSocketHandle::ReceiveBuffer(void* ABuffer, int32_t ALength, int32_t AFlags) {
+  if (!ClearReceiveTimeout()) return -1;
   return CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, AFlags);
+}
+
+bool TIdSocketHandle::SetReceiveTimeout(int32_t AMs) {
+  if (AMs == FReceiveTimeout) return true;
+  const timeval limit{static_cast<time_t>(AMs / 1000), static_cast<suseconds_t>(AMs % 1000 * 1000)};
+  if (CurrentStack->SetSocketOption(FDescriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+    return false;
+  }
+  FReceiveTimeout = AMs;
+  return true;
+}
+
+bool TIdSocketHandle::ClearReceiveTimeout() {
+  return FReceiveTimeout <= 0 || SetReceiveTimeout(0);
 }
 
 int32_t TIdSocketHandle::SendBuffer(const void* ABuffer, int32_t ALength, int32_t AFlags) {
@@ -125,6 +189,7 @@ int32_t TIdSocketHandle::SendBuffer(const void* ABuffer, int32_t ALength, int32_
 }
 
 void TIdSocketHandle::SetOption(int32_t ALevel, int32_t AOption, const void* AValue, int32_t ALength) {
+  if (ALevel == SOL_SOCKET && AOption == SO_RCVTIMEO) FReceiveTimeout = UnknownReceiveTimeout;
   CurrentStack->CheckSocketResult(
       CurrentStack->SetSocketOption(FDescriptor, ALevel, AOption, AValue, ALength));
 }
@@ -132,6 +197,7 @@ void TIdSocketHandle::SetOption(int32_t ALevel, int32_t AOption, const void* AVa
 void TIdSocketHandle::ResetHandle(bool AResetLocal) {
   FAllocated = false;
   FDescriptor = -1;
+  FReceiveTimeout = 0;
   if (AResetLocal) {
     FIP.clear();
     FPort = 0;

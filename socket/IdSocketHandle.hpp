@@ -36,7 +36,8 @@ class TIdSocketHandle {
   // Connects to RemoteIP:RemotePort and, when that worked, reads both endpoints back. Returns the
   // raw result (-1 on failure, the error number left pending); blocks as long as the system does.
   virtual int32_t ConnectToPeer(uint16_t AFamily);
-  // Not used by the TCP client: a receive that also reports the sender. Raw result.
+  // Not used by the TCP client: a receive that also reports the sender. Raw result, and like
+  // ReceiveBuffer it blocks without limit.
   virtual int32_t ReceiveFrom(void* ABuffer, int32_t ALength, int32_t AFlags, std::string& VIP,
                               int32_t& VPort);
 
@@ -48,10 +49,19 @@ class TIdSocketHandle {
   // EIdConnClosedGracefully when no descriptor is open. With idle processing the wait is cut into
   // slices of at most the anti-freeze's IdleTimeOut, the odd remainder first.
   bool WaitReadable(int32_t ATimeout);
-  // Raw results: bytes moved, 0 when the peer has closed (receive), -1 on failure.
+  // One receive of up to ALength bytes into ABuffer that waits by itself up to ATimeout ms (-2: no
+  // limit; 0: poll; any other negative time: none at all): false when the time ran out with nothing
+  // received, else true with VReceived the raw result as ReceiveBuffer's. The wait is the socket's
+  // receive time-out, given to the system only when it changes, so that a receive usually takes one
+  // system call; when a signal (or the system's coarser timer) ends that receive before the time is
+  // up, a poll waits out the rest. No idle turns. EIdConnClosedGracefully when no descriptor is open.
+  bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived);
+  // Raw results: bytes moved, 0 when the peer has closed (receive), -1 on failure. A receive blocks
+  // without limit again: a time-out that ReceiveWithin left on the socket is taken off first.
   int32_t ReceiveBuffer(void* ABuffer, int32_t ALength, int32_t AFlags);
   int32_t SendBuffer(const void* ABuffer, int32_t ALength, int32_t AFlags);
-  // setsockopt; EIdSocketError on failure.
+  // setsockopt; EIdSocketError on failure. (A receive time-out set here is the caller's: only
+  // ReceiveWithin changes it afterwards.)
   void SetOption(int32_t ALevel, int32_t AOption, const void* AValue, int32_t ALength);
   // Forgets the descriptor (closing nothing: call it only when none is open) and the remote
   // endpoint, and with AResetLocal the local one too. The client port range is kept.
@@ -78,6 +88,11 @@ class TIdSocketHandle {
   bool BindInPortRange();
   // One wait of ATimeout ms followed by an idle turn.
   bool WaitReadableOnce(int32_t ATimeout);
+  // Gives the descriptor a receive time-out of AMs ms (0: none) unless it has that one already;
+  // false, with the error number pending, when the system refuses.
+  bool SetReceiveTimeout(int32_t AMs);
+  // Takes a time-out that ReceiveWithin set off the descriptor; false as above.
+  bool ClearReceiveTimeout();
 
   TIdStackSocketHandle FDescriptor = -1;
   bool FAllocated = false;
@@ -87,7 +102,10 @@ class TIdSocketHandle {
   int32_t FRemotePort = 0;
   int32_t FClientPortMin = 0;
   int32_t FClientPortMax = 0;
-  // The one-descriptor list of every wait, kept so that a wait before each receive allocates nothing.
+  // The receive time-out this handle last gave the descriptor, in ms: 0 for none (as a new socket
+  // has), -1 (not known) after SetOption set one.
+  int32_t FReceiveTimeout = 0;
+  // The one-descriptor list of every wait, kept so that a wait before a receive allocates nothing.
   TIdSocketDescriptors FWaitList;
 };
 

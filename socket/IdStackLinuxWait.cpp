@@ -127,7 +127,7 @@ int32_t TIdStackLinux::WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocket
   for (const TIdSocketDescriptors* list : lists) {
     if (list != nullptr && list->size() > IdMaxSetSize) Raise(EIdSetSizeExceeded(RSSetSizeExceeded));
   }
-  // A wait mostly watches one descriptor or a few (one before every receive): their records live in
+  // A wait mostly watches one descriptor or a few (one before a receive): their records live in
   // a block on the stack, and only a larger set takes memory from the heap.
   std::array<std::byte, 512> block;
   std::pmr::monotonic_buffer_resource memory(block.data(), block.size());

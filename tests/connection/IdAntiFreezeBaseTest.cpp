@@ -5,17 +5,12 @@
 
 #include "qorclnt/connection/IdAntiFreezeBase.hpp"
 #include "qorclnt/errors/IdException.hpp"
+#include "support/CountingAntiFreeze.hpp"
 
 namespace qor {
 namespace {
 
-// Counts its idle turns.
-class TTestAntiFreeze : public TIdAntiFreezeBase {
- public:
-  using TIdAntiFreezeBase::TIdAntiFreezeBase;
-  void ProcessIdle() override { ++Turns; }
-  int Turns = 0;
-};
+using test::CountingAntiFreeze;
 
 TEST(AntiFreeze, WithoutOneThereIsNoIdleProcessing) {
   ASSERT_EQ(CurrentAntiFreeze, nullptr);
@@ -24,14 +19,14 @@ TEST(AntiFreeze, WithoutOneThereIsNoIdleProcessing) {
 }
 
 TEST(AntiFreeze, HasItsDefaultsAndTheNewestIsRegistered) {
-  TTestAntiFreeze first(nullptr);
+  CountingAntiFreeze first(nullptr);
   EXPECT_TRUE(first.Active);
   EXPECT_TRUE(first.ApplicationHasPriority);
   EXPECT_EQ(first.IdleTimeOut, 250);
   EXPECT_TRUE(first.OnlyWhenIdle);
   EXPECT_EQ(CurrentAntiFreeze, &first);
   {
-    TTestAntiFreeze second(nullptr);
+    CountingAntiFreeze second(nullptr);
     EXPECT_EQ(CurrentAntiFreeze, &second);
   }
   // The registered one that goes clears the registration, so nothing points to a freed object.
@@ -39,8 +34,8 @@ TEST(AntiFreeze, HasItsDefaultsAndTheNewestIsRegistered) {
 }
 
 TEST(AntiFreeze, AReplacedOneGoingLeavesTheRegisteredOne) {
-  auto replaced = std::make_unique<TTestAntiFreeze>(nullptr);
-  TTestAntiFreeze live(nullptr);
+  auto replaced = std::make_unique<CountingAntiFreeze>(nullptr);
+  CountingAntiFreeze live(nullptr);
   replaced.reset();
   EXPECT_EQ(CurrentAntiFreeze, &live);
   TIdAntiFreezeBase::IdleTurn(true, false);
@@ -48,7 +43,7 @@ TEST(AntiFreeze, AReplacedOneGoingLeavesTheRegisteredOne) {
 }
 
 TEST(AntiFreeze, IdleTurnsFollowTheIdleAndForceRules) {
-  TTestAntiFreeze antiFreeze(nullptr);
+  CountingAntiFreeze antiFreeze(nullptr);
   ASSERT_TRUE(TIdAntiFreezeBase::ShouldProcessIdle());
   TIdAntiFreezeBase::IdleTurn(false, false);  // a write loop's turn: refused while OnlyWhenIdle
   EXPECT_EQ(antiFreeze.Turns, 0);
@@ -66,7 +61,7 @@ TEST(AntiFreeze, IdleTurnsFollowTheIdleAndForceRules) {
 }
 
 TEST(AntiFreeze, OtherThreadsGetNoIdleTurns) {
-  TTestAntiFreeze antiFreeze(nullptr);
+  CountingAntiFreeze antiFreeze(nullptr);
   bool should = true;
   std::thread([&should] {
     should = TIdAntiFreezeBase::ShouldProcessIdle();
@@ -80,12 +75,12 @@ TEST(AntiFreeze, InDesignStateASecondOneIsRefused) {
   TComponent designer(nullptr);
   designer.SetDesigning(true);
   // With none registered, one in design state is made but not registered.
-  new TTestAntiFreeze(&designer);
+  new CountingAntiFreeze(&designer);
   EXPECT_EQ(CurrentAntiFreeze, nullptr);
 
-  TTestAntiFreeze registered(nullptr);
+  CountingAntiFreeze registered(nullptr);
   try {
-    new TTestAntiFreeze(&designer);
+    new CountingAntiFreeze(&designer);
     FAIL() << "a second anti-freeze was made in design state";
   } catch (const EIdException& error) {
     EXPECT_EQ(error.Message(), "Only one TIdAntiFreeze can exist per application.");

@@ -9,11 +9,13 @@
 #include "qorclnt/connection/IdTCPConnection.hpp"
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "support/CountingAntiFreeze.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor::test {
 namespace {
 
+using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 class Loopback : public ::testing::Test {
@@ -51,6 +53,49 @@ TEST_F(Loopback, TimeOutsWaitTheirTimeOnASilentPeer) {
   EXPECT_GE(MillisecondsSince(start), 180);
   EXPECT_LT(MillisecondsSince(start), 5000);
   EXPECT_TRUE(connection.Connected());
+}
+
+TEST_F(Loopback, EachWaitKeepsItsTimeOutWhenItChangesAndOnANewSocket) {
+  LoopbackServer server;  // silent on every connection
+  Connect(server);
+  for (const int32_t timeout : {300, 1000, 300}) {
+    connection.SetReadTimeout(timeout);
+    const auto start = Clock::now();
+    EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
+    EXPECT_GE(MillisecondsSince(start), timeout * 9 / 10);
+    EXPECT_LT(MillisecondsSince(start), 5000);
+  }
+  auto start = Clock::now();
+  EXPECT_EQ(connection.ReadLn("\n", 0), "");  // a look without waiting
+  EXPECT_TRUE(connection.LineReadEmpty());
+  EXPECT_LT(MillisecondsSince(start), 1000);
+
+  // The same handler connects again: its socket handle gets a new descriptor, without a time-out.
+  TIdIOHandler* const handler = connection.IOHandler();
+  handler->Close();
+  handler->Open();
+  handler->ConnectTo(LoopbackServer::Host, server.Port(), "", 0, 0, 0, -1);
+  start = Clock::now();
+  EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
+  EXPECT_GE(MillisecondsSince(start), 270);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+}
+
+TEST_F(Loopback, WithIdleProcessingTheWaitForAReplyGivesTurns) {
+  LoopbackServer server(ServerScript().WaitFor("\r\n").Silence(300ms).Send("late\r\n"));
+  Connect(server);
+  connection.SetReadTimeout(100);
+  EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);  // leaves a receive time-out on the socket
+  CountingAntiFreeze antiFreeze(nullptr);
+  antiFreeze.IdleTimeOut = 100;
+  connection.SetReadTimeout(250);
+  EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
+  EXPECT_EQ(antiFreeze.Turns, 3);  // 50, 100, 100
+
+  connection.WriteLn("go");
+  connection.SetReadTimeout(5000);
+  EXPECT_EQ(connection.ReadLn(), "late");
+  EXPECT_GE(antiFreeze.Turns, 5);
 }
 
 TEST_F(Loopback, LinesCrossTheSocketAndAPartialLineBeforeTheCloseIsKept) {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "TransportSockets.hpp"
-#include "qorclnt/connection/IdAntiFreezeBase.hpp"
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "qorclnt/socket/IdStackLinux.hpp"
+#include "support/CountingAntiFreeze.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor {
@@ -21,6 +21,7 @@ namespace {
 
 using namespace transport_test;
 using std::chrono::steady_clock;
+using test::CountingAntiFreeze;
 
 long MsSince(steady_clock::time_point AStart) {
   return static_cast<long>(
@@ -31,13 +32,6 @@ int ThreadCount() {
   const std::filesystem::directory_iterator tasks("/proc/self/task");
   return static_cast<int>(std::distance(begin(tasks), end(tasks)));
 }
-
-class CountingAntiFreeze : public TIdAntiFreezeBase {
- public:
-  using TIdAntiFreezeBase::TIdAntiFreezeBase;
-  void ProcessIdle() override { ++Turns; }
-  int Turns = 0;
-};
 
 class IOHandlerSocket : public ::testing::Test {
  protected:
