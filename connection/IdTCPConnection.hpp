@@ -1,7 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qorclnt/connection/IdBaseComponent.hpp"
@@ -100,8 +103,39 @@ class TIdTCPConnection : public TIdComponent {
   void ReadLn(std::string& VLine, const std::string& ATerminator, int32_t ATimeout, int32_t AMaxLineLength) {
     // Inline, for the usual line: one ended by a lone LF and already buffered.
     const bool lineFeed = ATerminator.empty() || (ATerminator.size() == 1 && ATerminator[0] == '\n');
-    if (lineFeed && FScanStart == 0 && TakeBufferedLine(VLine, AMaxLineLength)) return;
+    if (lineFeed && TakeBufferedLine(VLine, AMaxLineLength)) return;
     ReadLnSearching(VLine, ATerminator, ATimeout, AMaxLineLength);
+  }
+  // Reads lines as ReadLn(LF, ATimeout, AMaxLineLength) does and hands each to AUse, a callable that
+  // takes a std::string_view, followed by one LF: its own, or the CR before it turned into one (a
+  // line that ReadLn returns empty comes as the LF alone). While AUse returns true, the next line goes
+  // to it at once if it is already buffered; the call returns once AUse has returned false or before
+  // anything would be received. A buffered line is handed as a view into the input buffer, without a
+  // copy, valid only during the call of AUse; it counts as consumed even when AUse raises.
+  template <class TUse>
+  void ReadLnWith(TUse&& AUse, int32_t ATimeout, int32_t AMaxLineLength) {
+    int64_t length = 0;
+    int64_t taken = 0;
+    if (!FindBufferedLine(AMaxLineLength, length, taken)) {
+      AUse(SearchLineWithLineFeed(ATimeout, AMaxLineLength));
+      return;
+    }
+    FLineReadEmpty = false;
+    bool more = true;
+    do {
+      // The LF goes where the line ends: over the CR before the LF, or onto the LF itself. The bytes
+      // are consumed right after, so nobody else sees the change. A found line is shorter than
+      // 2 GiB, so one Discard takes it.
+      char* const line = FInBuffer.UnreadStart();
+      line[length] = '\n';
+      try {
+        more = AUse(std::string_view(line, static_cast<size_t>(length) + 1));
+      } catch (...) {
+        FInBuffer.Discard(static_cast<int32_t>(taken));
+        throw;
+      }
+      FInBuffer.Discard(static_cast<int32_t>(taken));
+    } while (more && FindBufferedLine(AMaxLineLength, length, taken));
   }
   // The next line that is not blank, trimmed; up to AMaxAttempts lines are read.
   std::string ReadLnNonBlank(int32_t AMaxAttempts);
@@ -163,9 +197,33 @@ class TIdTCPConnection : public TIdComponent {
   // ReadLn into VLine through the general search, receiving until a line is complete.
   void ReadLnSearching(std::string& VLine, const std::string& ATerminator, int32_t ATimeout,
                        int32_t AMaxLineLength);
-  // The usual line, read without the general search: when an LF ends a line of at most
-  // AMaxLineLength bytes (-1: MaxLineLength, 0: any) among the buffered bytes, takes that line into
-  // VLine and returns true. Otherwise leaves FScanStart behind the bytes it searched and returns false.
+  // The usual line, found without the general search: when no search went before in vain and an LF
+  // ends a line of at most AMaxLineLength bytes (-1: MaxLineLength, 0: any) among the buffered bytes,
+  // true with the line's length (without the LF and a CR before it) and the bytes it takes up (with
+  // them). Otherwise false, with FScanStart behind the bytes it searched.
+  // Inline: it runs once a line.
+  bool FindBufferedLine(int32_t AMaxLineLength, int64_t& VLength, int64_t& VTaken) {
+    if (FScanStart != 0) return false;  // searched before in vain: the general search goes on
+    if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
+    // A line within the limit has its LF among the first AMaxLineLength + 1 bytes.
+    const int64_t size = FInBuffer.Size();
+    const int64_t span = AMaxLineLength == 0 ? size : std::min<int64_t>(size, int64_t{AMaxLineLength} + 1);
+    if (span == 0 || span > INT32_MAX) return false;
+    const char* const unread = FInBuffer.UnreadStart();
+    const auto* const lf = static_cast<const char*>(std::memchr(unread, '\n', static_cast<size_t>(span)));
+    if (lf == nullptr) {
+      SearchedInVain(span);
+      return false;
+    }
+    VTaken = lf - unread + 1;
+    VLength = VTaken > 1 && lf[-1] == '\r' ? VTaken - 2 : VTaken - 1;
+    return true;
+  }
+  // Notes that the first ACount unread bytes hold no LF.
+  void SearchedInVain(int64_t ACount);
+  // ReadLnSearching(LF) into FSearchedLine, with an LF put on.
+  std::string_view SearchLineWithLineFeed(int32_t ATimeout, int32_t AMaxLineLength);
+  // FindBufferedLine's line, taken into VLine.
   bool TakeBufferedLine(std::string& VLine, int32_t AMaxLineLength);
   // Takes the line of ALength bytes that a terminator of ATerminatorSize bytes follows; with
   // ALineFeed one CR before the LF is dropped from the line too.
@@ -192,6 +250,9 @@ class TIdTCPConnection : public TIdComponent {
   // whenever input is consumed.
   std::string FScanTerminator;
   int64_t FScanStart = 0;
+  // ReadLnWith's line when it had to be searched for (and received): kept, so that its memory serves
+  // the next one.
+  std::string FSearchedLine;
 };
 
 }  // namespace qor

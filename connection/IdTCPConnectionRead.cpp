@@ -184,23 +184,25 @@ void TIdTCPConnection::ReadLnSearching(std::string& VLine, const std::string& AT
   TakeTerminatedLine(VLine, termPos - 1, static_cast<int64_t>(terminator.size()), SameBytes(terminator, LF));
 }
 
+void TIdTCPConnection::SearchedInVain(int64_t ACount) {
+  // The general search goes on behind the bytes searched here.
+  FScanStart = ACount;
+  if (!SameBytes(LF, FScanTerminator)) FScanTerminator = LF;
+}
+
 bool TIdTCPConnection::TakeBufferedLine(std::string& VLine, int32_t AMaxLineLength) {
-  if (AMaxLineLength == -1) AMaxLineLength = FMaxLineLength;
-  // A line within the limit has its LF among the first AMaxLineLength + 1 bytes.
-  const int64_t size = FInBuffer.Size();
-  const int64_t span = AMaxLineLength == 0 ? size : std::min<int64_t>(size, int64_t{AMaxLineLength} + 1);
-  if (span == 0 || span > INT32_MAX) return false;
-  const char* const unread = FInBuffer.UnreadStart();
-  const auto* const lf = static_cast<const char*>(std::memchr(unread, '\n', static_cast<size_t>(span)));
-  if (lf == nullptr) {
-    // The general search goes on behind the bytes searched here.
-    FScanStart = span;
-    if (!SameBytes(LF, FScanTerminator)) FScanTerminator = LF;
-    return false;
-  }
+  int64_t length = 0;
+  int64_t taken = 0;
+  if (!FindBufferedLine(AMaxLineLength, length, taken)) return false;
   FLineReadEmpty = false;
-  TakeTerminatedLine(VLine, lf - unread, 1, true);
+  TakeLine(VLine, length, taken);
   return true;
+}
+
+std::string_view TIdTCPConnection::SearchLineWithLineFeed(int32_t ATimeout, int32_t AMaxLineLength) {
+  ReadLnSearching(FSearchedLine, LF, ATimeout, AMaxLineLength);
+  FSearchedLine.push_back('\n');
+  return FSearchedLine;
 }
 
 void TIdTCPConnection::TakeTerminatedLine(std::string& VLine, int64_t ALength, int64_t ATerminatorSize,

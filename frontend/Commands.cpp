@@ -72,17 +72,18 @@ void Exchange(TIdRUROvoduv& AClient, const std::string& AText, bool AQuote) {
   EnsureConnected(AClient);
   AClient.WriteLn(AText);
   try {
-    const std::string lineEnd("\n");
-    // One string serves every line of the reply: once it holds the longest line, reading and
-    // printing a line allocates nothing.
-    std::string line;
-    for (;;) {
+    // Each reply line goes to the console straight from the input buffer, with its LF, in one write.
+    // Lines already received follow one another without a connection check: nothing can have
+    // changed the connection between them.
+    bool blank = false;
+    const auto print = [&blank](std::string_view ALine) {
+      blank = IsBlank(ALine);
+      if (!blank) ConsoleWrite(ALine);
+      return !blank;
+    };
+    while (!blank) {
       EnsureConnected(AClient);
-      AClient.ReadLn(line, lineEnd, -1, -1);
-      if (IsBlank(line)) break;
-      // The LF goes onto the line itself, so that the line leaves in one write.
-      line.push_back('\n');
-      ConsoleWrite(line);
+      AClient.ReadLnWith(print, -1, -1);
     }
   } catch (const EInOutError&) {
     throw;  // the console itself failed: that is no end of a reply

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,7 +17,10 @@ inline bool IsBlankChar(char AChar) {
 // True when trimming would leave nothing. Inline: it runs once a reply line, and usually stops at the
 // first byte.
 inline bool IsBlank(std::string_view AText) {
-  return std::all_of(AText.begin(), AText.end(), IsBlankChar);
+  for (const char c : AText) {
+    if (!IsBlankChar(c)) return false;
+  }
+  return true;
 }
 
 // Upper-cases through the C library's locale (mbrtowc, towupper, wcrtomb); bytes that do not decode

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ConnectionFixture.hpp"
@@ -113,6 +114,85 @@ TEST_F(ReadLn, IntoAKeptStringGivesTheSameLinesAndReusesItsMemory) {
   EXPECT_EQ(line, "");
   EXPECT_TRUE(connection.LineReadEmpty());
   EXPECT_EQ(connection.ReadAvailable(), "partial");
+}
+
+// Lines as ReadLnWith hands them: until a call hands the LF alone (what ReadLn returns empty) or
+// raises, AUse always going on.
+std::vector<std::string> LinesWith(TIdTCPConnection& AConnection, int32_t ATimeout) {
+  std::vector<std::string> lines;
+  for (;;) {
+    AConnection.ReadLnWith(
+        [&lines](std::string_view ALine) {
+          lines.emplace_back(ALine);
+          return true;
+        },
+        ATimeout, -1);
+    if (lines.back() == "\n" && AConnection.LineReadEmpty()) return lines;
+  }
+}
+
+TEST_F(ReadLn, WithAHandlerGivesReadLnsLinesEachWithAnLFFromAnySplitOfTheInput) {
+  const std::string input = "abc\r\n\r\nx\ny\r\r\n \t \n" + std::string(16383, 'q') + "\r\n" +
+                            std::string(16384, 'r') + "\n\rz\npartial";  // the longest lines allowed
+  std::vector<std::string> expected;
+  {
+    TIdTCPConnection reference(nullptr);
+    auto* fake = new TFakeIOHandler(&reference);
+    fake->SetConnected(true);
+    reference.SetIOHandler(fake);
+    fake->QueueReceive(input).QueueClose();
+    do {
+      expected.push_back(reference.ReadLn("\n", 0) + "\n");
+    } while (!reference.LineReadEmpty());
+  }
+  ASSERT_EQ(expected.size(), 9u);
+  for (const size_t piece : {size_t{1}, size_t{7}, size_t{4096}, input.size()}) {
+    SCOPED_TRACE(piece);
+    TIdTCPConnection connection(nullptr);
+    auto* fake = new TFakeIOHandler(&connection);
+    fake->SetConnected(true);
+    connection.SetIOHandler(fake);
+    for (size_t at = 0; at < input.size(); at += piece) fake->QueueReceive(input.substr(at, piece));
+    fake->QueueClose();
+    EXPECT_EQ(LinesWith(connection, 0), expected);
+  }
+}
+
+TEST_F(ReadLn, WithAHandlerStopsWhenItSaysSoAndConsumesALineItRaisedOn) {
+  handler->QueueReceive("one\ntwo\nthree\n");
+  std::vector<std::string> seen;
+  const auto stopAtTwo = [&seen](std::string_view ALine) {
+    seen.emplace_back(ALine);
+    return ALine != "two\n";
+  };
+  connection.ReadLnWith(stopAtTwo, -1, -1);  // receives, and hands the first line only
+  connection.ReadLnWith(stopAtTwo, -1, -1);
+  EXPECT_EQ(seen, (std::vector<std::string>{"one\n", "two\n"}));
+  EXPECT_EQ(connection.InBuffer().Size(), 6);  // "three\n" stays
+
+  EXPECT_THROW(connection.ReadLnWith([](std::string_view) -> bool { throw EIdException("no"); }, -1, -1),
+               EIdException);
+  EXPECT_EQ(connection.InBuffer().Size(), 0);  // the line was consumed all the same
+}
+
+TEST_F(ReadLn, WithAHandlerKeepsTheLimitAndTheTimeOutsOfReadLn) {
+  const auto ignore = [](std::string_view) { return true; };
+  handler->QueueReceive(std::string(20, 'x') + "\n");
+  connection.SetMaxLineLength(10);
+  EXPECT_THROW(connection.ReadLnWith(ignore, -1, -1), EIdReadLnMaxLineLengthExceeded);
+  EXPECT_EQ(connection.InBuffer().Size(), 21);  // refused, nothing taken
+  connection.SetMaxLineAction(maSplit);
+  std::string first;
+  connection.ReadLnWith(
+      [&first](std::string_view ALine) {
+        first = ALine;
+        return true;
+      },
+      -1, -1);
+  EXPECT_EQ(first, std::string(10, 'x') + "\n");
+
+  connection.InBuffer().Discard(static_cast<int32_t>(connection.InBuffer().Size()));
+  EXPECT_THROW(connection.ReadLnWith(ignore, -1, -1), EIdReadTimeout);  // nothing more: time-out
 }
 
 TEST_F(ReadLn, ReceivesStraightIntoTheInputBufferOnceItHasRoomAndFiltersThere) {
