@@ -111,7 +111,8 @@ class TIdTCPConnection : public TIdComponent {
   // line that ReadLn returns empty comes as the LF alone). While AUse returns true, the next line goes
   // to it at once if it is already buffered; the call returns once AUse has returned false or before
   // anything would be received. A buffered line is handed as a view into the input buffer, without a
-  // copy, valid only during the call of AUse; it counts as consumed even when AUse raises.
+  // copy, valid only during the call of AUse; it counts as consumed even when AUse raises. AUse must
+  // not read from this connection: the line is consumed after it returns.
   template <class TUse>
   void ReadLnWith(TUse&& AUse, int32_t ATimeout, int32_t AMaxLineLength) {
     int64_t length = 0;

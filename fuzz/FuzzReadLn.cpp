@@ -1,10 +1,14 @@
 // Line reading: ReadLn over a transport whose receives the input chooses, with the terminator, the
 // maximum line length and its action, the time-outs, the receive size and the ASCII filter chosen by
-// the input as well. After every call the lines, their terminators and what stays buffered must
-// account for every byte received, as a reference splitter cuts them.
+// the input as well. The lines are read by the value-returning ReadLn, by ReadLn into a kept string,
+// or (for LF) by ReadLnWith, one line a call or as many as are buffered. After every call the lines,
+// their terminators and what stays buffered must account for every byte received, as a reference
+// splitter cuts them.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "FuzzCheck.hpp"
 #include "FuzzIOHandler.hpp"
@@ -63,14 +67,16 @@ class TLineReadRun {
     FConnection.SetIOHandler(&FHandler);
     FMax = static_cast<size_t>(FMaxArgument == -1 ? FConnection.MaxLineLength() : FMaxArgument);
     FSearched = FTerminator.empty() ? "\n" : FTerminator;
+    FWay = static_cast<TWay>(AInput.Below(4));
+    if (FSearched != "\n" && FWay >= wyWithOne) FWay = wyValue;
   }
 
   // Reads lines until an error ends the run, checking each outcome.
   void Run() {
     for (;;) {
-      std::string line;
+      std::vector<std::string> lines;
       try {
-        line = FConnection.ReadLn(FTerminator, FTimeout, FMaxArgument);
+        lines = ReadLines();
       } catch (const EIdReadLnMaxLineLengthExceeded&) {
         CheckRefusal();
         return;
@@ -87,11 +93,37 @@ class TLineReadRun {
         CheckNoLineBuffered();
         return;
       }
-      CheckLine(line);
+      for (size_t i = 0; i < lines.size(); ++i) CheckLine(lines[i], i + 1 == lines.size());
     }
   }
 
  private:
+  // How the lines are read.
+  enum TWay : uint8_t { wyValue, wyKept, wyWithOne, wyWithAll };
+
+  // The lines of one call, without the LF that ReadLnWith puts on.
+  std::vector<std::string> ReadLines() {
+    std::vector<std::string> lines;
+    if (FWay == wyValue) {
+      lines.push_back(FConnection.ReadLn(FTerminator, FTimeout, FMaxArgument));
+    } else if (FWay == wyKept) {
+      FConnection.ReadLn(FKept, FTerminator, FTimeout, FMaxArgument);
+      lines.push_back(FKept);
+    } else {
+      const bool all = FWay == wyWithAll;
+      FConnection.ReadLnWith(
+          [&lines, all](std::string_view ALine) {
+            FUZZ_CHECK(!ALine.empty() && ALine.back() == '\n',
+                       "a line without its LF: " + Escaped(std::string(ALine)));
+            lines.emplace_back(ALine.substr(0, ALine.size() - 1));
+            return all;
+          },
+          FTimeout, FMaxArgument);
+      FUZZ_CHECK(!lines.empty(), "ReadLnWith handed no line, " + Settings());
+    }
+    return lines;
+  }
+
   // The bytes received and not yet taken by a line, as the input buffer should hold them.
   std::string Pending() const {
     std::string received = FHandler.Received().substr(FTaken);
@@ -112,8 +144,9 @@ class TLineReadRun {
            std::to_string(FConnection.MaxLineAction()) + ", time-out " + std::to_string(FTimeout);
   }
 
-  // A line (or the empty text of LineReadEmpty) that ReadLn returned.
-  void CheckLine(const std::string& ALine) {
+  // A line (or the empty text of LineReadEmpty) that ReadLn returned; for the last line of a call
+  // (ALast), what stays buffered is checked too.
+  void CheckLine(const std::string& ALine, bool ALast) {
     const std::string pending = Pending();
     const std::string buffered = Buffered();
     const ref::TLineOutcome outcome = ref::SplitLine(pending, FSearched, FMax);
@@ -124,7 +157,7 @@ class TLineReadRun {
     FUZZ_CHECK(FMax == 0 || ALine.size() <= FMax, detail());
     FUZZ_CHECK(ref::Find(FSearched, ALine) == std::string::npos, detail());
     size_t taken = 0;
-    if (FConnection.LineReadEmpty()) {
+    if (ALast && FConnection.LineReadEmpty()) {
       FUZZ_CHECK(ALine.empty() && outcome.Kind == ref::TLineOutcome::lkIncomplete, detail());
     } else if (outcome.Kind == ref::TLineOutcome::lkLine) {
       FUZZ_CHECK(ALine == outcome.Line, detail());
@@ -135,8 +168,9 @@ class TLineReadRun {
       FUZZ_CHECK(ALine == pending.substr(0, FMax), detail());
       taken = FMax;
     }
-    FUZZ_CHECK(buffered == pending.substr(taken), detail());
     FTaken += taken;
+    if (!ALast) return;
+    FUZZ_CHECK(buffered == pending.substr(taken), detail());
     // A receive only follows a search that left at most the maximum unread.
     FUZZ_CHECK(FMax == 0 || buffered.size() <= FMax + static_cast<size_t>(FConnection.RecvBufferSize()),
                detail());
@@ -179,6 +213,8 @@ class TLineReadRun {
   size_t FMax = 0;  // the limit in force; 0 for none
   int32_t FTimeout = IdTimeoutDefault;
   size_t FTaken = 0;  // received bytes taken by the lines so far
+  TWay FWay = wyValue;
+  std::string FKept;  // the kept string of wyKept
 };
 
 }  // namespace
