@@ -117,11 +117,11 @@ class TIdTCPConnection : public TIdComponent {
   void ReadLnWith(TUse&& AUse, int32_t ATimeout, int32_t AMaxLineLength) {
     int64_t length = 0;
     int64_t taken = 0;
-    if (!FindBufferedLine(AMaxLineLength, length, taken)) {
-      AUse(SearchLineWithLineFeed(ATimeout, AMaxLineLength));
+    if (!FindLineReceiving(ATimeout, AMaxLineLength, length, taken)) {
+      // A receive that brought nothing gives ReadLn's empty line; the rest goes the general way.
+      AUse(FLineReadEmpty ? std::string_view("\n") : SearchLineWithLineFeed(ATimeout, AMaxLineLength));
       return;
     }
-    FLineReadEmpty = false;
     bool more = true;
     do {
       // The LF goes where the line ends: over the CR before the LF, or onto the LF itself. The bytes
@@ -220,6 +220,13 @@ class TIdTCPConnection : public TIdComponent {
     VLength = VTaken > 1 && lf[-1] == '\r' ? VTaken - 2 : VTaken - 1;
     return true;
   }
+  // One receive for a line that is not complete yet, as ReadLn makes it (ATimeout as there); false,
+  // with LineReadEmpty set, when it brought nothing.
+  bool ReceiveForLine(int32_t ATimeout);
+  // ReadLnWith's first line: FindBufferedLine, after one receive when nothing is buffered. False when
+  // the line has to be read the general way, or, with LineReadEmpty set, when the receive brought
+  // nothing.
+  bool FindLineReceiving(int32_t ATimeout, int32_t AMaxLineLength, int64_t& VLength, int64_t& VTaken);
   // Notes that the first ACount unread bytes hold no LF.
   void SearchedInVain(int64_t ACount);
   // ReadLnSearching(LF) into FSearchedLine, with an LF put on.

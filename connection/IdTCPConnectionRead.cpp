@@ -173,10 +173,7 @@ void TIdTCPConnection::ReadLnSearching(std::string& VLine, const std::string& AT
       return;
     }
     if (termPos > 0) break;
-    CheckClosed(true, true);
-    const int32_t received = FillInputBuffer(true, ATimeout, ATimeout == IdTimeoutDefault);
-    if (received == 0 || received == -1) {
-      FLineReadEmpty = true;
+    if (!ReceiveForLine(ATimeout)) {
       VLine.clear();
       return;
     }
@@ -197,6 +194,24 @@ bool TIdTCPConnection::TakeBufferedLine(std::string& VLine, int32_t AMaxLineLeng
   FLineReadEmpty = false;
   TakeLine(VLine, length, taken);
   return true;
+}
+
+bool TIdTCPConnection::ReceiveForLine(int32_t ATimeout) {
+  CheckClosed(true, true);
+  const int32_t received = FillInputBuffer(true, ATimeout, ATimeout == IdTimeoutDefault);
+  if (received != 0 && received != -1) return true;
+  FLineReadEmpty = true;
+  return false;
+}
+
+bool TIdTCPConnection::FindLineReceiving(int32_t ATimeout, int32_t AMaxLineLength, int64_t& VLength,
+                                         int64_t& VTaken) {
+  FLineReadEmpty = false;
+  if (FindBufferedLine(AMaxLineLength, VLength, VTaken)) return true;
+  // With nothing buffered the general way would receive at once: so does this, and then looks for
+  // the line the short way again.
+  return FInBuffer.Size() == 0 && ReceiveForLine(ATimeout) &&
+         FindBufferedLine(AMaxLineLength, VLength, VTaken);
 }
 
 std::string_view TIdTCPConnection::SearchLineWithLineFeed(int32_t ATimeout, int32_t AMaxLineLength) {

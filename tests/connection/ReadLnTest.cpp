@@ -165,8 +165,7 @@ TEST_F(ReadLn, WithAHandlerStopsWhenItSaysSoAndConsumesALineItRaisedOn) {
     seen.emplace_back(ALine);
     return ALine != "two\n";
   };
-  connection.ReadLnWith(stopAtTwo, -1, -1);  // receives, and hands the first line only
-  connection.ReadLnWith(stopAtTwo, -1, -1);
+  connection.ReadLnWith(stopAtTwo, -1, -1);  // receives, then goes on until it is told to stop
   EXPECT_EQ(seen, (std::vector<std::string>{"one\n", "two\n"}));
   EXPECT_EQ(connection.InBuffer().Size(), 6);  // "three\n" stays
 
