@@ -22,25 +22,39 @@ std::string_view TrimView(std::string_view AText) {
   return AText.substr(first, last - first);
 }
 
+namespace {
+
+// Printable ASCII stands for itself in the encoding of every locale, outside a shift state: only a
+// small letter's case mapping is asked, and the rest is kept as it is. False for a byte that needs
+// the full way: one outside printable ASCII, or a small letter whose capital is not ASCII (the dotted
+// I of Turkic locales).
+bool AsciiUpper(char AByte, char& VUpper) {
+  const auto byte = static_cast<unsigned char>(AByte);
+  if (byte < 0x20 || byte >= 0x7F) return false;
+  const wint_t upper = byte >= 'a' && byte <= 'z' ? std::towupper(byte) : byte;
+  if (upper >= 0x80) return false;
+  VUpper = static_cast<char>(upper);
+  return true;
+}
+
+}  // namespace
+
 std::string UpperCase(std::string_view AText) {
-  std::string result;
-  result.reserve(AText.size());
+  // A command is mostly printable ASCII: copied at once and mapped in place, up to the first byte that
+  // needs the full way; the conversions both ways cost far more.
+  std::string result(AText);
+  size_t pos = 0;
+  while (pos < result.size() && AsciiUpper(result[pos], result[pos])) ++pos;
+  if (pos == result.size()) return result;
+  result.resize(pos);
   std::mbstate_t in{};
   bool initial = true;  // no shift state pending: what mbsinit says of in
-  size_t pos = 0;
   while (pos < AText.size()) {
-    // Printable ASCII stands for itself in the encoding of every locale, outside a shift state: only
-    // a small letter's case mapping is asked, and the rest is kept as it is. It runs once a command,
-    // and the conversions both ways cost far more. A capital outside ASCII (the dotted I of Turkic
-    // locales) takes the full way below.
-    const auto byte = static_cast<unsigned char>(AText[pos]);
-    if (initial && byte >= 0x20 && byte < 0x7F) {
-      const wint_t upper = byte >= 'a' && byte <= 'z' ? std::towupper(byte) : byte;
-      if (upper < 0x80) {
-        result.push_back(static_cast<char>(upper));
-        ++pos;
-        continue;
-      }
+    char upper = 0;
+    if (initial && AsciiUpper(AText[pos], upper)) {
+      result.push_back(upper);
+      ++pos;
+      continue;
     }
     wchar_t wc = 0;
     const size_t used = std::mbrtowc(&wc, AText.data() + pos, AText.size() - pos, &in);
