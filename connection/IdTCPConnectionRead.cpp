@@ -44,9 +44,10 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
     if (FIOHandler != nullptr) {
       // A receive of zero bytes would read as a close, so at least one byte is asked for.
       const int32_t length = std::max(FRecvBufferSize, 1);
-      // Straight into the input buffer when it has the room and no intercept sees the bytes first.
-      if (FIntercept == nullptr) target = FInBuffer.Room(length);
-      if (target == nullptr) {
+      // Straight into the input buffer's room, unless an intercept sees the bytes first.
+      if (FIntercept == nullptr) {
+        target = FInBuffer.Room(length);
+      } else {
         FReceiveChunk.SetSize(length);
         target = FReceiveChunk.Memory();
       }

@@ -131,16 +131,23 @@ std::vector<std::string> LinesWith(TIdTCPConnection& AConnection, int32_t ATimeo
   }
 }
 
+// Attaches to AConnection a connected fake handler that delivers AInput in receives of APiece bytes,
+// then closes.
+void DeliverInPieces(TIdTCPConnection& AConnection, const std::string& AInput, size_t APiece) {
+  auto* fake = new TFakeIOHandler(&AConnection);
+  fake->SetConnected(true);
+  AConnection.SetIOHandler(fake);
+  for (size_t at = 0; at < AInput.size(); at += APiece) fake->QueueReceive(AInput.substr(at, APiece));
+  fake->QueueClose();
+}
+
 TEST_F(ReadLn, WithAHandlerGivesReadLnsLinesEachWithAnLFFromAnySplitOfTheInput) {
   const std::string input = "abc\r\n\r\nx\ny\r\r\n \t \n" + std::string(16383, 'q') + "\r\n" +
                             std::string(16384, 'r') + "\n\rz\npartial";  // the longest lines allowed
   std::vector<std::string> expected;
   {
     TIdTCPConnection reference(nullptr);
-    auto* fake = new TFakeIOHandler(&reference);
-    fake->SetConnected(true);
-    reference.SetIOHandler(fake);
-    fake->QueueReceive(input).QueueClose();
+    DeliverInPieces(reference, input, input.size());
     do {
       expected.push_back(reference.ReadLn("\n", 0) + "\n");
     } while (!reference.LineReadEmpty());
@@ -148,13 +155,9 @@ TEST_F(ReadLn, WithAHandlerGivesReadLnsLinesEachWithAnLFFromAnySplitOfTheInput) 
   ASSERT_EQ(expected.size(), 9u);
   for (const size_t piece : {size_t{1}, size_t{7}, size_t{4096}, input.size()}) {
     SCOPED_TRACE(piece);
-    TIdTCPConnection connection(nullptr);
-    auto* fake = new TFakeIOHandler(&connection);
-    fake->SetConnected(true);
-    connection.SetIOHandler(fake);
-    for (size_t at = 0; at < input.size(); at += piece) fake->QueueReceive(input.substr(at, piece));
-    fake->QueueClose();
-    EXPECT_EQ(LinesWith(connection, 0), expected);
+    TIdTCPConnection reader(nullptr);
+    DeliverInPieces(reader, input, piece);
+    EXPECT_EQ(LinesWith(reader, 0), expected);
   }
 }
 
@@ -197,8 +200,7 @@ TEST_F(ReadLn, WithAHandlerKeepsTheLimitAndTheTimeOutsOfReadLn) {
 TEST_F(ReadLn, ReceivesStraightIntoTheInputBufferOnceItHasRoomAndFiltersThere) {
   connection.SetRecvBufferSize(8);
   connection.SetASCIIFilter(true);
-  // The first receive goes through the receive chunk and gives the buffer a block; the later ones
-  // land in its room, behind the unread bytes.
+  // Every receive lands in the input buffer's room, behind the unread bytes, and is filtered there.
   handler->QueueReceive("0123456789abcdef\xC1\xC2XYZ\r\nnext\n");
   EXPECT_EQ(connection.ReadLn(), "0123456789abcdefABXYZ");
   EXPECT_EQ(connection.ReadLn(), "next");
