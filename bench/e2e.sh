@@ -10,7 +10,7 @@
 # Every run is bounded by a time limit. Besides the wall-clock figures, the clients' own CPU time
 # (user + system) per exchange and per line is shown: it is less disturbed by other work on the machine.
 #
-#   bench/e2e.sh        (ROUNDS, EXCHANGES, LINES and RETRY_SECONDS may be set in the environment)
+#   bench/e2e.sh        (ROUNDS, EXCHANGES, LINES, RETRY_SECONDS and PLACEMENT may be set in the environment)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export LC_ALL=C
@@ -23,6 +23,10 @@ EXCHANGES=${EXCHANGES:-20000}
 LINES=${LINES:-1000000}
 RETRY_SECONDS=${RETRY_SECONDS:-4}
 RUN_LIMIT=120  # seconds, for any single run
+if [[ -n ${PLACEMENT:-} && ! $PLACEMENT =~ ^[0-9]+\ [0-9]+$ ]]; then
+  echo "PLACEMENT must be \"serverCPU clientCPU\", for example \"1 1\"" >&2
+  exit 2
+fi
 
 cmake --preset default >/dev/null
 cmake --build --preset default --target qorclnt LineServer RefClient >/dev/null
@@ -112,9 +116,12 @@ echo "DRIP 100" >"$work/drip"
 echo "machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), Linux $(uname -r)"
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine makes the figures noisy)"
 
-# Placement: the one whose short ping-pong runs spread least (spread = (max - min) / median).
-best=""
-for placement in "0 1" "1 0" "1 1"; do
+# Placement: PLACEMENT ("serverCPU clientCPU") when given, else the one whose short ping-pong runs
+# spread least (spread = (max - min) / median).
+best=${PLACEMENT:-}
+placements=("0 1" "1 0" "1 1")
+[[ -n $best ]] && placements=()
+for placement in "${placements[@]}"; do
   read -r server_cpu client_cpu <<<"$placement"
   start_server "$server_cpu"
   saved=$ROUNDS

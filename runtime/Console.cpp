@@ -16,6 +16,9 @@ struct InputBuffer {
   size_t start = 0;
   size_t scanned = 0;  // bytes from start on already known to hold no LF
   bool ended = false;
+  // Where a read lands before it joins pending: here rather than on the stack, so that taking a line
+  // does not open a 64 KiB frame every time.
+  char chunk[65536];
 };
 
 InputBuffer& Input() {
@@ -47,8 +50,7 @@ bool ConsoleReadLine(std::string& ALine) {
       in.scanned = 0;
       return true;
     }
-    char chunk[65536];
-    const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    const ssize_t n = ::read(STDIN_FILENO, in.chunk, sizeof in.chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       RaiseInOutError(errno);
@@ -56,7 +58,7 @@ bool ConsoleReadLine(std::string& ALine) {
     if (n == 0) {
       in.ended = true;
     } else {
-      in.pending.append(chunk, static_cast<size_t>(n));
+      in.pending.append(in.chunk, static_cast<size_t>(n));
     }
   }
 }
