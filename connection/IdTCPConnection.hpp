@@ -213,7 +213,7 @@ class TIdTCPConnection : public TIdComponent {
     const char* const unread = FInBuffer.UnreadStart();
     const auto* const lf = static_cast<const char*>(std::memchr(unread, '\n', static_cast<size_t>(span)));
     if (lf == nullptr) {
-      SearchedInVain(span);
+      SearchedInVain(span, LineFeed());
       return false;
     }
     VTaken = lf - unread + 1;
@@ -227,15 +227,15 @@ class TIdTCPConnection : public TIdComponent {
   // the line has to be read the general way, or, with LineReadEmpty set, when the receive brought
   // nothing.
   bool FindLineReceiving(int32_t ATimeout, int32_t AMaxLineLength, int64_t& VLength, int64_t& VTaken);
-  // Notes that the first ACount unread bytes hold no LF.
-  void SearchedInVain(int64_t ACount);
+  // Notes that the unread bytes before AScanStart hold no ATerminator: the general search goes on
+  // from there while the terminator stays the same.
+  void SearchedInVain(int64_t AScanStart, const std::string& ATerminator);
+  // The LF terminator, as a string that lives as long as the program.
+  static const std::string& LineFeed();
   // ReadLnSearching(LF) into FSearchedLine, with an LF put on.
   std::string_view SearchLineWithLineFeed(int32_t ATimeout, int32_t AMaxLineLength);
   // FindBufferedLine's line, taken into VLine.
   bool TakeBufferedLine(std::string& VLine, int32_t AMaxLineLength);
-  // Takes the line of ALength bytes that a terminator of ATerminatorSize bytes follows; with
-  // ALineFeed one CR before the LF is dropped from the line too.
-  void TakeTerminatedLine(std::string& VLine, int64_t ALength, int64_t ATerminatorSize, bool ALineFeed);
   // Copies the first ALength unread bytes into VLine, then consumes ATaken bytes (ALength and what
   // follows the line: its terminator).
   void TakeLine(std::string& VLine, int64_t ALength, int64_t ATaken);

@@ -144,8 +144,7 @@ int64_t TIdTCPConnection::FindTerminator(const std::string& ATerminator) {
     const int64_t found = FindIn(ATerminator, FInBuffer.UnreadStart() + FScanStart, window);
     if (found != 0) return FScanStart + found;
     // A terminator whose first bytes are at the end may still be completed by the next receive.
-    FScanStart += window - length + 1;
-    if (!SameBytes(ATerminator, FScanTerminator)) FScanTerminator = ATerminator;
+    SearchedInVain(FScanStart + window - length + 1, ATerminator);
   }
   return 0;
 }
@@ -179,13 +178,19 @@ void TIdTCPConnection::ReadLnSearching(std::string& VLine, const std::string& AT
       return;
     }
   }
-  TakeTerminatedLine(VLine, termPos - 1, static_cast<int64_t>(terminator.size()), SameBytes(terminator, LF));
+  int64_t length = termPos - 1;
+  const int64_t taken = length + static_cast<int64_t>(terminator.size());
+  if (length > 0 && SameBytes(terminator, LF) && FInBuffer.UnreadStart()[length - 1] == '\r') --length;
+  TakeLine(VLine, length, taken);
 }
 
-void TIdTCPConnection::SearchedInVain(int64_t ACount) {
-  // The general search goes on behind the bytes searched here.
-  FScanStart = ACount;
-  if (!SameBytes(LF, FScanTerminator)) FScanTerminator = LF;
+const std::string& TIdTCPConnection::LineFeed() {
+  return LF;
+}
+
+void TIdTCPConnection::SearchedInVain(int64_t AScanStart, const std::string& ATerminator) {
+  FScanStart = AScanStart;
+  if (!SameBytes(ATerminator, FScanTerminator)) FScanTerminator = ATerminator;
 }
 
 bool TIdTCPConnection::TakeBufferedLine(std::string& VLine, int32_t AMaxLineLength) {
@@ -219,13 +224,6 @@ std::string_view TIdTCPConnection::SearchLineWithLineFeed(int32_t ATimeout, int3
   ReadLnSearching(FSearchedLine, LF, ATimeout, AMaxLineLength);
   FSearchedLine.push_back('\n');
   return FSearchedLine;
-}
-
-void TIdTCPConnection::TakeTerminatedLine(std::string& VLine, int64_t ALength, int64_t ATerminatorSize,
-                                          bool ALineFeed) {
-  const int64_t taken = ALength + ATerminatorSize;
-  if (ALength > 0 && ALineFeed && FInBuffer.UnreadStart()[ALength - 1] == '\r') --ALength;
-  TakeLine(VLine, ALength, taken);
 }
 
 void TIdTCPConnection::TakeLine(std::string& VLine, int64_t ALength, int64_t ATaken) {
