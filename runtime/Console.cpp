@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "qorclnt/runtime/DirectCalls.hpp"
 #include "qorclnt/runtime/RuntimeErrors.hpp"
 
 namespace qor {
@@ -50,7 +51,7 @@ bool ConsoleReadLine(std::string& ALine) {
       in.scanned = 0;
       return true;
     }
-    const ssize_t n = ::read(STDIN_FILENO, in.chunk, sizeof in.chunk);
+    const ssize_t n = DirectRead(STDIN_FILENO, in.chunk, sizeof in.chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       RaiseInOutError(errno);
@@ -75,7 +76,7 @@ void ConsoleWrite(std::string_view AText) {
   const char* data = AText.data();
   size_t length = AText.size();
   while (length > 0) {
-    const ssize_t n = ::write(STDOUT_FILENO, data, length);
+    const ssize_t n = DirectWrite(STDOUT_FILENO, data, length);
     if (n < 0) {
       if (errno == EINTR) continue;
       RaiseInOutError(errno);

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/DirectCalls.hpp"
 #include "qorclnt/runtime/Strings.hpp"
 #include "qorclnt/socket/IdStackLinuxPoll.hpp"
 
@@ -167,7 +168,8 @@ uint32_t TIdStackLinux::NetToHostLong(uint32_t AValue) {
 int32_t TIdStackLinux::ReceiveData(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
                                    int32_t AFlags) {
   if (ALength < 0) return InvalidArgument();
-  return static_cast<int32_t>(::recv(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL));
+  return static_cast<int32_t>(
+      DirectReceive(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL));
 }
 
 int32_t TIdStackLinux::ReceiveDataFrom(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
@@ -185,7 +187,8 @@ int32_t TIdStackLinux::ReceiveDataFrom(TIdStackSocketHandle AHandle, void* ABuff
 int32_t TIdStackLinux::SendData(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength,
                                 int32_t AFlags) {
   if (ALength < 0) return InvalidArgument();
-  return static_cast<int32_t>(::send(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL));
+  return static_cast<int32_t>(
+      DirectSend(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL));
 }
 
 int32_t TIdStackLinux::SendDataTo(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength,
