@@ -197,7 +197,7 @@ TEST_F(ReadLn, WithAHandlerKeepsTheLimitAndTheTimeOutsOfReadLn) {
   EXPECT_THROW(connection.ReadLnWith(ignore, -1, -1), EIdReadTimeout);  // nothing more: time-out
 }
 
-TEST_F(ReadLn, ReceivesStraightIntoTheInputBufferOnceItHasRoomAndFiltersThere) {
+TEST_F(ReadLn, ReceivesStraightIntoTheInputBufferAndFiltersThere) {
   connection.SetRecvBufferSize(8);
   connection.SetASCIIFilter(true);
   // Every receive lands in the input buffer's room, behind the unread bytes, and is filtered there.
