@@ -81,5 +81,7 @@ QOR_ERROR_KIND(EIdNotConnected, EIdTCPConnectionError);
 QOR_ERROR_KIND(EIdFileNotFound, EIdTCPConnectionError);
 // A stream to send that is longer than the connection's 32-bit counts can describe.
 QOR_ERROR_KIND(EIdStreamTooLarge, EIdTCPConnectionError);
+// A connect, read, write or wait that another thread stopped with the connection's Abort.
+QOR_ERROR_KIND(EIdAborted, EIdTCPConnectionError);
 
 }  // namespace qor

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -172,10 +173,20 @@ class TLateReader {
     FPort = ntohs(address.sin_port);
     FThread = std::thread([this, ADelay] {
       std::this_thread::sleep_for(ADelay);
-      const UniqueFd peer(::accept(FListener.Get(), nullptr, nullptr));
+      // The signals reach this thread too: its own calls resume after them.
+      int accepted;
+      while ((accepted = ::accept(FListener.Get(), nullptr, nullptr)) == -1 && errno == EINTR) {
+      }
+      const UniqueFd peer(accepted);
       char buffer[65536];
-      for (ssize_t n; (n = ::recv(peer.Get(), buffer, sizeof buffer, 0)) > 0;)
-        FReceived += static_cast<size_t>(n);
+      for (;;) {
+        const ssize_t n = ::recv(peer.Get(), buffer, sizeof buffer, 0);
+        if (n > 0) {
+          FReceived += static_cast<size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+          break;
+        }
+      }
     });
   }
   ~TLateReader() { Join(); }
