@@ -27,9 +27,10 @@ TIdSocketHandle::~TIdSocketHandle() {
   CloseDescriptor();
 }
 
-void TIdSocketHandle::Allocate(int32_t ASocketType, int32_t AProtocol) {
+void TIdSocketHandle::Allocate(int32_t ASocketType, int32_t AProtocol, uint16_t AFamily) {
   CloseDescriptor();
-  FDescriptor = CurrentStack->CreateIPv4Socket(ASocketType, AProtocol);
+  FDescriptor = CurrentStack->CreateSocket(AFamily, ASocketType, AProtocol);
+  FFamily = AFamily;
   FAllocated = true;
   FReceiveTimeout = 0;
 }
@@ -56,7 +57,7 @@ void TIdSocketHandle::Bind() {
 }
 
 bool TIdSocketHandle::TryBind() {
-  if (CurrentStack->CheckSocketResult(CurrentStack->BindSocket(FDescriptor, Id_PF_INET, FIP, FPort),
+  if (CurrentStack->CheckSocketResult(CurrentStack->BindSocket(FDescriptor, FFamily, FIP, FPort),
                                       {EADDRINUSE})) {
     return false;
   }

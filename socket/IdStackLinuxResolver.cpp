@@ -6,8 +6,11 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <new>
 
 #include "qorclnt/errors/IdException.hpp"
@@ -16,6 +19,7 @@
 #include "qorclnt/runtime/RuntimeErrors.hpp"
 #include "qorclnt/runtime/RuntimeStrings.hpp"
 #include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStackAddress.hpp"
 
 namespace qor {
 
@@ -74,26 +78,40 @@ struct THostLookup {
   }
 };
 
+// The resolver's number (or the system's) for a failed getaddrinfo: AResult is its result and
+// AErrno the errno right after it.
+int32_t ResolverErrorCode(int AResult, int AErrno) {
+  switch (AResult) {
+    case EAI_AGAIN:
+      return TRY_AGAIN;
+    case EAI_FAIL:
+      return NO_RECOVERY;
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+      return NO_DATA;
+    case EAI_MEMORY:
+      return ENOMEM;
+    case EAI_SYSTEM:
+      return AErrno > 0 ? AErrno : HOST_NOT_FOUND;
+    default:
+      return HOST_NOT_FOUND;
+  }
+}
+
 }  // namespace
 
 void TIdStackLinux::FillLocalAddressList() {
-  if (!FLocalAddressList) FLocalAddressList = std::make_unique<std::vector<std::string>>();
-  FLocalAddressList->clear();
-  THostLookup lookup;
-  lookup.ByName(GetLocalHostName());
-  if (lookup.Found == nullptr) RaiseErrorCode(lookup.FailureCode());
-  for (const TIdIn4Addr& address : lookup.Addresses()) FLocalAddressList->push_back(FormatAddress(address));
+  GetLocalAddressList();
 }
 
 std::string TIdStackLinux::GetFirstLocalAddress() {
-  const std::vector<std::string>& list = GetLocalAddressList();
+  const std::vector<std::string> list = GetLocalAddressList();
   if (list.empty()) Raise(EListError(Format(RSListIndexError, {0})));
   return list.front();
 }
 
-const std::vector<std::string>& TIdStackLinux::GetLocalAddressList() {
-  FillLocalAddressList();
-  return *FLocalAddressList;
+std::vector<std::string> TIdStackLinux::GetLocalAddressList() {
+  return LookupHostAddresses(GetLocalHostName());
 }
 
 std::string TIdStackLinux::LookupHostAddress(const std::string& AHost) {
@@ -103,6 +121,41 @@ std::string TIdStackLinux::LookupHostAddress(const std::string& AHost) {
   const std::vector<TIdIn4Addr> addresses = lookup.Addresses();
   if (addresses.empty()) RaiseErrorCode(NO_DATA);  // a name without an IPv4 address
   return FormatAddress(addresses.front());
+}
+
+std::vector<std::string> TIdStackLinux::LookupHostAddresses(const std::string& AHost) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int result = ::getaddrinfo(AHost.c_str(), nullptr, &hints, &found);
+  const int error = errno;
+  if (result != 0) RaiseErrorCode(ResolverErrorCode(result, error));
+  const std::unique_ptr<addrinfo, void (*)(addrinfo*)> entries(found, ::freeaddrinfo);
+  std::vector<std::string> ipv4;
+  std::vector<std::string> ipv6;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    std::string text;
+    if (entry->ai_family == AF_INET) {
+      TIdIn4Addr address{};
+      std::memcpy(address.data(), &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr,
+                  address.size());
+      text = FormatAddress(address);
+    } else if (entry->ai_family == AF_INET6) {
+      const auto* source = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+      TIdIPv6Address address;
+      std::memcpy(address.Address.data(), &source->sin6_addr, address.Address.size());
+      address.Zone = source->sin6_scope_id;
+      text = FormatIPv6(address);
+    } else {
+      continue;
+    }
+    std::vector<std::string>& list = entry->ai_family == AF_INET ? ipv4 : ipv6;
+    if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(std::move(text));
+  }
+  ipv4.insert(ipv4.end(), std::make_move_iterator(ipv6.begin()), std::make_move_iterator(ipv6.end()));
+  if (ipv4.empty()) RaiseErrorCode(NO_DATA);
+  return ipv4;
 }
 
 std::string TIdStackLinux::GetLocalHostName() {

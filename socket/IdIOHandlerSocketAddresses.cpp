@@ -1,0 +1,85 @@
+// The address loop of a socket I/O handler's connect: every address of the host in turn, within
+// the one time-out.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "qorclnt/connection/IdAntiFreezeBase.hpp"
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdStackAddress.hpp"
+
+namespace qor {
+
+namespace {
+
+uint16_t FamilyOf(const std::string& AAddress) {
+  return IsIPv6Text(AAddress) ? Id_PF_INET6 : Id_PF_INET;
+}
+
+// The addresses that a socket bound to ABoundIP can reach: all of them when no IP is bound, else
+// those of its family; none is EIdSocketError "Address family not supported".
+std::vector<std::string> ReachableAddresses(const std::vector<std::string>& AAddresses,
+                                            const std::string& ABoundIP) {
+  if (ABoundIP.empty()) return AAddresses;
+  std::vector<std::string> result;
+  std::copy_if(
+      AAddresses.begin(), AAddresses.end(), std::back_inserter(result),
+      [family = FamilyOf(ABoundIP)](const std::string& AAddress) { return FamilyOf(AAddress) == family; });
+  if (result.empty()) CurrentStack->RaiseErrorCode(EAFNOSUPPORT);
+  return result;
+}
+
+}  // namespace
+
+void TIdIOHandlerSocket::ConnectToAddresses(const std::vector<std::string>& AAddresses, int32_t APort,
+                                            const TLocalEnd& ALocal, int32_t ATimeout) {
+  using Clock = std::chrono::steady_clock;
+  const std::vector<std::string> addresses = ReachableAddresses(AAddresses, ALocal.IP);
+  // Without a time-out the connect blocks on this thread, unless idle processing needs it to run on
+  // a worker with a limit.
+  const bool noTimeout = ATimeout == IdTimeoutDefault || ATimeout == 0;
+  const bool direct = noTimeout && !TIdAntiFreezeBase::ShouldProcessIdle();
+  const int32_t timeout = noTimeout ? DefaultConnectLimitMs : ATimeout;
+  const Clock::time_point start = Clock::now();
+
+  for (size_t index = 0; index < addresses.size(); ++index) {
+    const std::string& address = addresses[index];
+    if (index > 0 || FamilyOf(address) != FSocket->Family()) PrepareSocket(FamilyOf(address), ALocal);
+    FSocket->SetRemote(address, APort);
+    if (!FUseNagle) {
+      const int32_t noDelay = 1;
+      FSocket->SetOption(IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    }
+    NotifyStatus(hsConnecting, {FSocket->RemoteIP()});
+
+    // Each attempt gets what is left of the time (at least 1 ms, so that it still means a limit).
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const int32_t left = timeout == IdTimeoutInfinite
+                             ? IdTimeoutInfinite
+                             : static_cast<int32_t>(std::max<int64_t>(timeout - spent, 1));
+    try {
+      if (direct) {
+        CurrentStack->CheckSocketResult(FSocket->ConnectToPeer(FSocket->Family()));
+      } else {
+        ConnectWithTimeout(left);
+      }
+      return;
+    } catch (const EIdSocketError&) {
+      if (index + 1 == addresses.size()) throw;
+    } catch (const EIdConnectException&) {
+      if (index + 1 == addresses.size()) throw;
+    }
+    // A time-out ends the whole connect (it raises EIdConnectTimeout, which is not caught above);
+    // a failure moves on to the next address at once.
+  }
+}
+
+}  // namespace qor
