@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <new>
 
@@ -98,6 +97,16 @@ int32_t ResolverErrorCode(int AResult, int AErrno) {
   }
 }
 
+// Appends AAddress to VList unless it is there already, or (with AKnown) unless AKnown lacks it.
+void AddOnce(std::vector<std::string>& VList, std::string AAddress,
+             const std::vector<std::string>* AKnown = nullptr) {
+  const auto has = [&AAddress](const std::vector<std::string>& AList) {
+    return std::find(AList.begin(), AList.end(), AAddress) != AList.end();
+  };
+  if (has(VList) || (AKnown != nullptr && !has(*AKnown))) return;
+  VList.push_back(std::move(AAddress));
+}
+
 }  // namespace
 
 void TIdStackLinux::FillLocalAddressList() {
@@ -128,9 +137,9 @@ std::vector<std::string> TIdStackLinux::LookupHostAddresses(const std::string& A
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  const int result = ::getaddrinfo(AHost.c_str(), nullptr, &hints, &found);
+  const int status = ::getaddrinfo(AHost.c_str(), nullptr, &hints, &found);
   const int error = errno;
-  if (result != 0) RaiseErrorCode(ResolverErrorCode(result, error));
+  if (status != 0) RaiseErrorCode(ResolverErrorCode(status, error));
   const std::unique_ptr<addrinfo, void (*)(addrinfo*)> entries(found, ::freeaddrinfo);
   std::vector<std::string> ipv4;
   std::vector<std::string> ipv6;
@@ -150,12 +159,22 @@ std::vector<std::string> TIdStackLinux::LookupHostAddresses(const std::string& A
     } else {
       continue;
     }
-    std::vector<std::string>& list = entry->ai_family == AF_INET ? ipv4 : ipv6;
-    if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(std::move(text));
+    AddOnce(entry->ai_family == AF_INET ? ipv4 : ipv6, std::move(text));
   }
-  ipv4.insert(ipv4.end(), std::make_move_iterator(ipv6.begin()), std::make_move_iterator(ipv6.end()));
-  if (ipv4.empty()) RaiseErrorCode(NO_DATA);
-  return ipv4;
+  // getaddrinfo sorts the IPv4 addresses by its own preferences. They are put back in the order of
+  // the host entry, which every IPv4 connect has used, so that a name is tried first where it has
+  // always connected. (The host entry may also list ::1 as 127.0.0.1: only addresses that getaddrinfo
+  // found are taken from it.)
+  std::vector<std::string> result;
+  THostLookup lookup;
+  lookup.ByName(AHost);
+  if (lookup.Found != nullptr) {
+    for (const TIdIn4Addr& address : lookup.Addresses()) AddOnce(result, FormatAddress(address), &ipv4);
+  }
+  for (std::string& address : ipv4) AddOnce(result, std::move(address));
+  for (std::string& address : ipv6) AddOnce(result, std::move(address));
+  if (result.empty()) RaiseErrorCode(NO_DATA);
+  return result;
 }
 
 std::string TIdStackLinux::GetLocalHostName() {
