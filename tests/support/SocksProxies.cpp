@@ -38,12 +38,12 @@ std::string CurrentUser() {
 
 }  // namespace
 
-MicroSocksProxy::MicroSocksProxy(const std::string& AUsername, const std::string& APassword) {
+MicroSocksProxy::MicroSocksProxy(const std::string& AUsername, const std::string& APassword, bool AIpv6) {
   const uint16_t port = FreeLoopbackPort();
   FDaemon.emplace(MicroSocksPath,
-                  std::vector<std::string>{"-i", "127.0.0.1", "-p", std::to_string(port), "-u", AUsername,
-                                           "-P", APassword},
-                  port);
+                  std::vector<std::string>{"-i", AIpv6 ? "::1" : "127.0.0.1", "-p", std::to_string(port),
+                                           "-u", AUsername, "-P", APassword},
+                  port, AIpv6);
 }
 
 DanteProxy::DanteProxy() {

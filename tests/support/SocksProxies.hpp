@@ -16,10 +16,10 @@ inline constexpr char SshdPath[] = "/usr/sbin/sshd";
 inline constexpr char SshPath[] = "/usr/bin/ssh";
 inline constexpr char SshKeygenPath[] = "/usr/bin/ssh-keygen";
 
-// microsocks: SOCKS 5 that demands a user name and password.
+// microsocks: SOCKS 5 that demands a user name and password, on 127.0.0.1 (with AIpv6 on ::1).
 class MicroSocksProxy {
  public:
-  MicroSocksProxy(const std::string& AUsername, const std::string& APassword);
+  MicroSocksProxy(const std::string& AUsername, const std::string& APassword, bool AIpv6 = false);
   uint16_t Port() const noexcept { return FDaemon->Port(); }
 
  private:
