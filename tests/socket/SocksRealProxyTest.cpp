@@ -114,6 +114,31 @@ TEST(SocksRealProxy, DanteSocks4AndSocks5) {
   ExpectExchange(svSocks5, proxy.Port());
 }
 
+TEST(SocksRealProxy, DanteOverIpv6) {
+  QOR_REQUIRE_IPV6();
+  QOR_REQUIRE_PROGRAM(test::DantedPath);
+  test::DanteProxy proxy(true);
+  LoopbackServer server(ServerScript().Send("hello\r\n"));
+  for (const TSocksVersion version : {svSocks4, svSocks5}) {
+    ProxyClient client(version, proxy.Port());
+    client.Handler.SocksInfo()->SetHost("::1");
+    client.Connect("127.0.0.1", server.Port());
+    EXPECT_EQ(ReceiveText(client.Handler, 7), "hello\r\n") << version;
+  }
+  // SOCKS 4 cannot carry an IPv6 destination; SOCKS 5 can.
+  const test::UniqueFd listener = test::BoundSocket6(0, 1);
+  ProxyClient socks4(svSocks4, proxy.Port());
+  socks4.Handler.SocksInfo()->SetHost("::1");
+  EXPECT_THROW(socks4.Connect("::1", test::BoundPort(listener)), EIdSocks4IPv6Destination);
+  ProxyClient socks5(svSocks5, proxy.Port());
+  socks5.Handler.SocksInfo()->SetHost("::1");
+  socks5.Connect("::1", test::BoundPort(listener));
+  const test::UniqueFd accepted(::accept(listener.Get(), nullptr, nullptr));
+  ASSERT_TRUE(accepted.Valid());
+  ASSERT_EQ(::write(accepted.Get(), "six\n", 4), 4);
+  EXPECT_EQ(ReceiveText(socks5.Handler, 4), "six\n");
+}
+
 TEST(SocksRealProxy, OpenSshSocks4AByHostName) {
   QOR_REQUIRE_PROGRAM(test::SshdPath);
   QOR_REQUIRE_PROGRAM(test::SshPath);
