@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdStackLinux.hpp"
@@ -27,26 +28,28 @@ std::string Canonical(const std::string& AText) {
 }
 
 TEST(IdStackAddress, Ipv6TextsAreWrittenInTheirShortestForm) {
-  EXPECT_EQ(Canonical("::1"), "::1");
-  EXPECT_EQ(Canonical("[::1]"), "::1");
-  EXPECT_EQ(Canonical("0:0:0:0:0:0:0:1"), "::1");
-  EXPECT_EQ(Canonical("2001:DB8:0:0:1:0:0:1"), "2001:db8::1:0:0:1");
-  EXPECT_EQ(Canonical("::FFFF:127.0.0.1"), "::ffff:127.0.0.1");
   // The zone by name, in any case (the console upper-cases what it is given), or by number.
-  const std::string lo = "%lo";
-  EXPECT_EQ(Canonical("fe80::1%lo"), "fe80::1" + lo);
-  EXPECT_EQ(Canonical("[FE80::1%LO]"), "fe80::1" + lo);
-  EXPECT_EQ(Canonical("fe80::1%" + std::to_string(::if_nametoindex("lo"))), "fe80::1" + lo);
+  const std::string loIndex = std::to_string(::if_nametoindex("lo"));
+  const std::pair<std::string, std::string> cases[] = {
+      {"::1", "::1"},
+      {"[::1]", "::1"},
+      {"0:0:0:0:0:0:0:1", "::1"},
+      {"2001:DB8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},
+      {"::FFFF:127.0.0.1", "::ffff:127.0.0.1"},
+      {"fe80::1%lo", "fe80::1%lo"},
+      {"[FE80::1%LO]", "fe80::1%lo"},
+      {"fe80::1%" + loIndex, "fe80::1%lo"},
+  };
+  for (const auto& [text, canonical] : cases) EXPECT_EQ(Canonical(text), canonical) << text;
 }
 
 TEST(IdStackAddress, UnusableIpv6TextsAreClearErrors) {
-  EXPECT_EQ(Canonical("fe80::1"), "Link-local IPv6 address fe80::1 needs a zone (%interface).");
-  EXPECT_EQ(Canonical("[FEBF::2]"), "Link-local IPv6 address [FEBF::2] needs a zone (%interface).");
-  EXPECT_EQ(Canonical("fe80::1%nosuchif0"), "Invalid IPv6 address fe80::1%nosuchif0.");
-  EXPECT_EQ(Canonical("fe80::1%"), "Invalid IPv6 address fe80::1%.");
-  EXPECT_EQ(Canonical("1::2::3"), "Invalid IPv6 address 1::2::3.");
-  EXPECT_EQ(Canonical("[::1"), "Invalid IPv6 address [::1.");
-  EXPECT_EQ(Canonical("::1]"), "Invalid IPv6 address ::1].");
+  for (const std::string text : {"fe80::1", "[FEBF::2]"}) {
+    EXPECT_EQ(Canonical(text), "Link-local IPv6 address " + text + " needs a zone (%interface).");
+  }
+  for (const std::string text : {"fe80::1%nosuchif0", "fe80::1%", "1::2::3", "[::1", "::1]"}) {
+    EXPECT_EQ(Canonical(text), "Invalid IPv6 address " + text + ".");
+  }
   EXPECT_FALSE(IsLinkLocal({0xfe, 0xc0}));  // fec0::/10 is not fe80::/10
 }
 
@@ -99,8 +102,33 @@ TEST(IdStackAddress, SocketCallsOverIpv6Loopback) {
   errno = 0;
   EXPECT_EQ(stack.ConnectSocket(client, Id_PF_INET6, "1::2::3", listenPort), -1);
   EXPECT_EQ(errno, EINVAL);
-  for (const TIdStackSocketHandle handle : {listener, client, other, accepted})
+  for (const TIdStackSocketHandle handle : {listener, client, other, accepted}) {
     stack.CloseSocketDescriptor(handle);
+  }
+}
+
+TEST(IdStackAddress, DatagramsOverIpv6LoopbackNameTheirSender) {
+  QOR_REQUIRE_IPV6();
+  TIdStackLinux stack;
+  const TIdStackSocketHandle receiver = stack.CreateSocket(Id_PF_INET6, SOCK_DGRAM, 0);
+  const TIdStackSocketHandle sender = stack.CreateSocket(Id_PF_INET6, SOCK_DGRAM, 0);
+  ASSERT_EQ(stack.BindSocket(receiver, Id_PF_INET6, "::1", 0), 0);
+  ASSERT_EQ(stack.BindSocket(sender, Id_PF_INET6, "::1", 0), 0);
+  uint16_t family = 0;
+  std::string ip;
+  int32_t receiverPort = 0;
+  int32_t senderPort = 0;
+  stack.GetSocketAddress(receiver, family, ip, receiverPort);
+  stack.GetSocketAddress(sender, family, ip, senderPort);
+  ASSERT_EQ(stack.SendDataTo(sender, "six", 3, 0, "[::1]", receiverPort), 3);
+  char buffer[8]{};
+  std::string from;
+  int32_t fromPort = 0;
+  ASSERT_EQ(stack.ReceiveDataFrom(receiver, buffer, sizeof buffer, 0, from, fromPort), 3);
+  EXPECT_EQ(std::string(buffer, 3) + " from " + from + " " + std::to_string(fromPort),
+            "six from ::1 " + std::to_string(senderPort));
+  stack.CloseSocketDescriptor(receiver);
+  stack.CloseSocketDescriptor(sender);
 }
 
 }  // namespace
