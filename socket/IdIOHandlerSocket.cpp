@@ -73,7 +73,7 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
   const TLocalEnd local{ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax};
   // The first socket is made before the lookup, of the family that the texts at hand suggest; an
   // address of the other family gets a socket of its own.
-  PrepareSocket(IsIPv6Text(ABoundIP.empty() ? host : ABoundIP) ? Id_PF_INET6 : Id_PF_INET, local);
+  PrepareSocket(FamilyOfText(ABoundIP.empty() ? host : ABoundIP), local);
 
   if (!CurrentStack->IsDottedQuad(host) && !IsIPv6Text(host)) NotifyStatus(hsResolving, {host});
   ConnectToAddresses(CurrentStack->HostToAddresses(host), port, local, ATimeout);

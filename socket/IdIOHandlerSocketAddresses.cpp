@@ -20,19 +20,16 @@ namespace qor {
 
 namespace {
 
-uint16_t FamilyOf(const std::string& AAddress) {
-  return IsIPv6Text(AAddress) ? Id_PF_INET6 : Id_PF_INET;
-}
-
 // The addresses that a socket bound to ABoundIP can reach: all of them when no IP is bound, else
 // those of its family; none is EIdSocketError "Address family not supported".
 std::vector<std::string> ReachableAddresses(const std::vector<std::string>& AAddresses,
                                             const std::string& ABoundIP) {
   if (ABoundIP.empty()) return AAddresses;
   std::vector<std::string> result;
-  std::copy_if(
-      AAddresses.begin(), AAddresses.end(), std::back_inserter(result),
-      [family = FamilyOf(ABoundIP)](const std::string& AAddress) { return FamilyOf(AAddress) == family; });
+  std::copy_if(AAddresses.begin(), AAddresses.end(), std::back_inserter(result),
+               [family = FamilyOfText(ABoundIP)](const std::string& AAddress) {
+                 return FamilyOfText(AAddress) == family;
+               });
   if (result.empty()) CurrentStack->RaiseErrorCode(EAFNOSUPPORT);
   return result;
 }
@@ -52,7 +49,7 @@ void TIdIOHandlerSocket::ConnectToAddresses(const std::vector<std::string>& AAdd
 
   for (size_t index = 0; index < addresses.size(); ++index) {
     const std::string& address = addresses[index];
-    if (index > 0 || FamilyOf(address) != FSocket->Family()) PrepareSocket(FamilyOf(address), ALocal);
+    if (index > 0 || FamilyOfText(address) != FSocket->Family()) PrepareSocket(FamilyOfText(address), ALocal);
     FSocket->SetRemote(address, APort);
     if (!FUseNagle) {
       const int32_t noDelay = 1;

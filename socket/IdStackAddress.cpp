@@ -11,6 +11,7 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 
@@ -42,6 +43,10 @@ uint32_t ZoneIndex(const std::string& AZone) {
 
 bool IsIPv6Text(std::string_view AText) noexcept {
   return AText.find(':') != std::string_view::npos;
+}
+
+uint16_t FamilyOfText(std::string_view AText) noexcept {
+  return IsIPv6Text(AText) ? Id_PF_INET6 : Id_PF_INET;
 }
 
 bool ParseIPv6(std::string_view AText, TIdIPv6Address& VAddress) {

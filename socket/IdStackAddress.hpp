@@ -19,6 +19,8 @@ struct TIdIPv6Address {
 // True when AText is written as an IPv6 address would be: it holds a ":", which no dotted IPv4
 // address and no host name does.
 bool IsIPv6Text(std::string_view AText) noexcept;
+// The family of an address text: Id_PF_INET6 for an IPv6 text, else Id_PF_INET.
+uint16_t FamilyOfText(std::string_view AText) noexcept;
 // Reads an IPv6 address, with or without brackets around it, and an optional zone after "%": an
 // interface name (its case does not matter, so an upper-cased text still names it) or an interface
 // number. False when the text is no IPv6 address or its zone names no interface.
