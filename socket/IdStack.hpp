@@ -42,7 +42,9 @@ class TIdStack {
   virtual std::vector<std::string> GetLocalAddressList() = 0;
   virtual TIdStackSocketHandle AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP,
                                                 int32_t& VPort) = 0;
-  // An empty AIP binds to any address. A port outside 0..65535 fails with EINVAL.
+  // AIP is a dotted IPv4 address or an IPv6 one (brackets and zone allowed); an empty AIP binds to
+  // the any address of AFamily. A port outside 0..65535, or an IPv6 text that names no address or
+  // interface, fails with EINVAL. The same holds for the addresses of ConnectSocket and SendDataTo.
   virtual int32_t BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                              int32_t APort) = 0;
   virtual int32_t CloseSocketDescriptor(TIdStackSocketHandle AHandle) = 0;
