@@ -9,7 +9,6 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "support/Ipv6Loopback.hpp"
-#include "support/LoopbackServer.hpp"
 #include "support/PrivateResolver.hpp"
 
 namespace qor {
@@ -98,10 +97,12 @@ std::string ConnectByName(const std::string& AHosts, const std::string& AHost, i
 }
 
 TEST(IOHandlerSocketAddresses, ANameWhoseFirstAddressRefusesConnectsToTheNext) {
-  const test::LoopbackServer server;  // on 127.0.0.1 only: 127.0.0.2 refuses
+  // Listening on 127.0.0.1 only: 127.0.0.2 refuses. (A plain socket: the parent must have no thread
+  // of its own when the child forks.)
+  const UniqueFd listener = BoundSocket(0, 8);
   const std::string hosts = "127.0.0.2 two.invalid\n127.0.0.1 two.invalid\n";
   for (const int32_t timeout : {-1, 1000}) {
-    EXPECT_EQ(ConnectByName(hosts, "two.invalid", server.Port(), timeout),
+    EXPECT_EQ(ConnectByName(hosts, "two.invalid", LocalPort(listener.Get()), timeout),
               "|Resolving hostname two.invalid. Connecting to 127.0.0.2. Connecting to 127.0.0.1. "
               "|quick|127.0.0.1");
   }
