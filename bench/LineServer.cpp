@@ -1,7 +1,7 @@
-// A loopback line server for the end-to-end benchmark, in plain POSIX. It listens on 127.0.0.1 (the
-// port given, or one of the system's choice), prints the port as the first line of its standard
-// output, and serves one connection at a time until it is stopped. Each line received picks the mode
-// of its answer:
+// A loopback line server for the end-to-end benchmark, in plain POSIX. It listens on 127.0.0.1, or
+// on ::1 when the first parameter is -6 (the port given, or one of the system's choice), prints the port as
+// the first line of its standard output, and serves one connection at a time until it is stopped. Each line
+// received picks the mode of its answer:
 //
 //   BULK n l   bulk: n lines of l bytes of text, then a blank line
 //   LONG n     longline: n bytes without a line end, then silence until the client closes
@@ -23,6 +23,7 @@
 #include <ctime>
 #include <string>
 
+#include "LoopbackAddress.hpp"
 #include "support/UniqueFd.hpp"
 
 namespace {
@@ -127,22 +128,21 @@ void Serve(int AFd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const qor::test::UniqueFd listening(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const bool ipv6 = qor::bench::TakeIpv6Option(argc, argv);
+  const qor::test::UniqueFd listening(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int listener = listening.Get();
   const int one = 1;
   ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(argc > 1 ? std::atoi(argv[1]) : 0));
-  socklen_t length = sizeof address;
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  sockaddr_storage address{};
+  socklen_t length =
+      qor::bench::LoopbackSockAddr(ipv6, static_cast<uint16_t>(argc > 1 ? std::atoi(argv[1]) : 0), address);
+  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(listener, 16) != 0 ||
       ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     std::perror("LineServer");
     return 1;
   }
-  std::printf("%d\n", ntohs(address.sin_port));
+  std::printf("%d\n", qor::bench::SockAddrPort(address));
   std::fflush(stdout);
   for (;;) {
     const qor::test::UniqueFd client(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));

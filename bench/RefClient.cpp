@@ -1,12 +1,12 @@
 // The least possible client that keeps the console's contract, as the end-to-end benchmark's
-// yardstick: it connects once to 127.0.0.1:port, then for every line of standard input sends the line
-// with CR LF and writes each reply line (LF-terminated, one CR before the LF dropped) with one write
-// to standard output, until a blank line. Like the console client it receives at most 32768 bytes at
-// a time, waits at most the time-out (ms) for data, and ends a reply early on a time-out, a close or
+// yardstick: it connects once to 127.0.0.1:port (with -6 to [::1]:port), then for every line of standard
+// input sends the line with CR LF and writes each reply line (LF-terminated, one CR before the LF dropped)
+// with one write to standard output, until a blank line. Like the console client it receives at most 32768
+// bytes at a time, waits at most the time-out (ms) for data, and ends a reply early on a time-out, a close or
 // a line longer than 16384 bytes. With "prompt" it also writes what the console writes after every
 // reply, a blank line and the prompt "> ", in one write: the console's whole cost per exchange.
 //
-//   RefClient port [timeout [prompt]]
+//   RefClient [-6] port [timeout [prompt]]
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "LoopbackAddress.hpp"
 #include "support/UniqueFd.hpp"
 
 namespace {
@@ -76,21 +77,21 @@ bool ReadReply(int AFd, Input& AIn) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool ipv6 = qor::bench::TakeIpv6Option(argc, argv);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: RefClient port [timeout [prompt]]\n");
+    std::fprintf(stderr, "usage: RefClient [-6] port [timeout [prompt]]\n");
     return 2;
   }
   const int timeout = argc > 2 ? std::atoi(argv[2]) : 1000;
   const bool prompt = argc > 3 && std::strcmp(argv[3], "prompt") == 0;
-  const qor::test::UniqueFd connection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const qor::test::UniqueFd connection(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int fd = connection.Get();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(std::atoi(argv[1])));
+  sockaddr_storage address{};
+  const socklen_t length =
+      qor::bench::LoopbackSockAddr(ipv6, static_cast<uint16_t>(std::atoi(argv[1])), address);
   // Like the console client, it leaves Nagle's algorithm on; the time-out is set once.
   const timeval wait{timeout / 1000, timeout % 1000 * 1000};
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
     std::perror("RefClient");
     return 1;

@@ -1,7 +1,8 @@
 // A small line server to try the client with: every line it receives is answered with a short reply
 // that ends in a blank line. "QUIT" is answered and then the connection is closed.
 //
-//   qordemod [port [replies]]   listens on 127.0.0.1, port 15937 unless given; port 0 takes a free one
+//   qordemod [-6] [port [replies]]   listens on 127.0.0.1 (with -6 on ::1), port 15937 unless
+//                                    given; port 0 takes a free one
 //
 // The first line it writes names the port it listens on. With "replies" it speaks in numeric replies
 // instead, for trying SendCommand and ReadReply: it greets a new connection with "220 QORDEMOD READY"
@@ -122,22 +123,29 @@ bool Answer(TIdStack& AStack, TIdStackSocketHandle AHandle, TPeer& APeer, const 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool ipv6 = argc > 1 && std::strcmp(argv[1], "-6") == 0;
+  if (ipv6) {
+    --argc;
+    ++argv;
+  }
   const int32_t port = argc > 1 ? qor::StrToIntDef(argv[1], 0) : 15937;
   const bool numeric = argc > 2 && std::strcmp(argv[2], "replies") == 0;
+  const uint16_t family = ipv6 ? qor::Id_PF_INET6 : qor::Id_PF_INET;
+  const char* const address = ipv6 ? "::1" : "127.0.0.1";
+  const char* const shown = ipv6 ? "[::1]" : "127.0.0.1";
   std::unique_ptr<TIdStack> stack = TIdStack::NewStack();
-  const TIdStackSocketHandle listener = stack->CreateIPv4Socket(SOCK_STREAM, 0);
+  const TIdStackSocketHandle listener = stack->CreateSocket(family, SOCK_STREAM, 0);
   const int one = 1;
   stack->SetSocketOption(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (stack->BindSocket(listener, qor::Id_PF_INET, "127.0.0.1", port) != 0 ||
-      stack->ListenSocket(listener, 16) != 0) {
-    std::fprintf(stderr, "qordemod: cannot listen on 127.0.0.1:%d\n", static_cast<int>(port));
+  if (stack->BindSocket(listener, family, address, port) != 0 || stack->ListenSocket(listener, 16) != 0) {
+    std::fprintf(stderr, "qordemod: cannot listen on %s:%d\n", shown, static_cast<int>(port));
     return 1;
   }
-  uint16_t family = 0;
+  uint16_t boundFamily = 0;
   std::string ip;
   int32_t bound = 0;
-  stack->GetSocketAddress(listener, family, ip, bound);
-  std::printf("qordemod: listening on 127.0.0.1:%d\n", static_cast<int>(bound));
+  stack->GetSocketAddress(listener, boundFamily, ip, bound);
+  std::printf("qordemod: listening on %s:%d\n", shown, static_cast<int>(bound));
   std::fflush(stdout);
   std::map<TIdStackSocketHandle, TPeer> peers;
   for (;;) {

@@ -65,9 +65,13 @@ QOR_ERROR_KIND(EIdSocksTextTooLong, EIdSocksError);  // a text longer than its o
 QOR_ERROR_KIND(EIdSocksTextHasZeroByte, EIdSocksError);
 // A SOCKS 5 reply whose address type gives no length for the rest of the reply.
 QOR_ERROR_KIND(EIdSocksReplyAddressTypeError, EIdSocksError);
+// An IPv6 destination asked of a SOCKS 4 proxy, whose requests carry IPv4 addresses only.
+QOR_ERROR_KIND(EIdSocks4IPv6Destination, EIdSocksError);
 
 QOR_ERROR_KIND(EIdInvalidSocket, EIdException);
 QOR_ERROR_KIND(EIdSetSizeExceeded, EIdException);
+// A host text that is written as an IPv6 address but cannot be used as one.
+QOR_ERROR_KIND(EIdInvalidIPv6Address, EIdException);
 
 QOR_ERROR_KIND(EIdSocketHandleError, EIdException);
 QOR_ERROR_KIND(EIdCouldNotBindSocket, EIdSocketHandleError);

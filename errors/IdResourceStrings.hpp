@@ -38,6 +38,8 @@ inline constexpr char RSSocketError[] = "Socket Error # %d\r\n%s";
 inline constexpr char RSCouldNotBindSocket[] = "Could not bind socket. Address and port are already in use.";
 inline constexpr char RSCanNotBindRange[] = "Can not bind in port range (%d - %d)";
 inline constexpr char RSInvalidPortRange[] = "Invalid Port Range (%d - %d)";
+inline constexpr char RSInvalidIPv6Address[] = "Invalid IPv6 address %s.";
+inline constexpr char RSIPv6ZoneMissing[] = "Link-local IPv6 address %s needs a zone (%%interface).";
 
 // Resolver errors 1 to 4, without the socket-error prefix
 inline constexpr char RSHostNotFound[] = "Host not found.";
@@ -105,5 +107,6 @@ inline constexpr char RSSocksServerAddressError[] = "";
 inline constexpr char RSSocksTextTooLong[] = "Text too long for a socks request.";
 inline constexpr char RSSocksTextHasZeroByte[] = "Zero byte in a text of a socks request.";
 inline constexpr char RSSocksReplyAddressTypeError[] = "Unknown address type in socks reply.";
+inline constexpr char RSSocks4IPv6Destination[] = "SOCKS 4 cannot reach an IPv6 address; use SOCKS 5.";
 
 }  // namespace qor

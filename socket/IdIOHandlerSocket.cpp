@@ -1,7 +1,5 @@
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -11,6 +9,7 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/socket/IdSocks.hpp"
+#include "qorclnt/socket/IdStackAddress.hpp"
 
 namespace qor {
 
@@ -93,33 +92,13 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
 
   TIdIOHandler::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
   if (!FSocket) MakeSocket();
-  FSocket->Allocate(SOCK_STREAM, 0);
-  CheckAborted();  // an Abort before the descriptor existed had nothing to wake
-  FSocket->SetIP(ABoundIP);
-  FSocket->SetPort(ABoundPort);
-  FSocket->SetClientPortMin(ABoundPortMin);
-  FSocket->SetClientPortMax(ABoundPortMax);
-  FSocket->Bind();
+  const TLocalEnd local{ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax};
+  // The first socket is made before the lookup, of the family that the texts at hand suggest; an
+  // address of the other family gets a socket of its own.
+  PrepareSocket(FamilyOfText(ABoundIP.empty() ? host : ABoundIP), local);
 
-  if (!CurrentStack->IsDottedQuad(host)) NotifyStatus(hsResolving, {host});
-  FSocket->SetRemote(CurrentStack->HostToAddress(host), port);
-  if (!FUseNagle) {
-    const int32_t noDelay = 1;
-    FSocket->SetOption(IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-  }
-  NotifyStatus(hsConnecting, {FSocket->RemoteIP()});
-
-  if (ATimeout == IdTimeoutDefault || ATimeout == 0) {
-    if (TIdAntiFreezeBase::ShouldProcessIdle()) {
-      ConnectWithTimeout(DefaultConnectLimitMs);
-    } else {
-      const int32_t result = FSocket->ConnectToPeer(Id_PF_INET);
-      CheckAborted();
-      CurrentStack->CheckSocketResult(result);
-    }
-  } else {
-    ConnectWithTimeout(ATimeout);
-  }
+  if (!CurrentStack->IsDottedQuad(host) && !IsIPv6Text(host)) NotifyStatus(hsResolving, {host});
+  ConnectToAddresses(CurrentStack->HostToAddresses(host), port, local, ATimeout);
   try {
     SocksInfo()->NegotiateProxy(AHost, APort, deadline.Left());
   } catch (const Exception&) {
@@ -127,6 +106,16 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
     throw;
   }
   AfterConnect(deadline.Left());
+}
+
+void TIdIOHandlerSocket::PrepareSocket(uint16_t AFamily, const TLocalEnd& ALocal) {
+  FSocket->Allocate(SOCK_STREAM, 0, AFamily);
+  CheckAborted();  // an Abort before the descriptor existed had nothing to wake
+  FSocket->SetIP(ALocal.IP);
+  FSocket->SetPort(ALocal.Port);
+  FSocket->SetClientPortMin(ALocal.PortMin);
+  FSocket->SetClientPortMax(ALocal.PortMax);
+  FSocket->Bind();
 }
 
 // Waits for the worker in steps, with idle processing after each; a time-out up to one step is one
@@ -215,7 +204,7 @@ TIdConnectThread::~TIdConnectThread() {
 
 void TIdConnectThread::Execute() noexcept {
   try {
-    CurrentStack->CheckSocketResult(FSocket.ConnectToPeer(Id_PF_INET));
+    CurrentStack->CheckSocketResult(FSocket.ConnectToPeer(FSocket.Family()));
   } catch (const Exception& error) {
     FErrorMessage = error.Message();
   } catch (const std::exception& error) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "qorclnt/socket/IdIOHandler.hpp"
 #include "qorclnt/socket/IdSocketHandle.hpp"
@@ -33,9 +34,13 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // Connects to AHost:APort (or to the proxy of SocksInfo, which then negotiates the way to AHost),
   // bound to the given local end. ATimeout -1 or 0 connects on the calling thread; -2 or a positive
   // number of ms connects on a worker ("Connect timed out." when the time runs out, the socket then
-  // closed). Reports hsResolving for a host that is not a dotted address, and hsConnecting with the
-  // resolved address. Any other failure leaves the descriptor open (IsConnected stays true) until
-  // Close: a caller that drives the handler itself closes it before trying again.
+  // closed). The host may be a name, a dotted IPv4 address or an IPv6 address (brackets and a zone
+  // allowed). A name's addresses are tried in turn (IPv4 first) within the one time-out, each
+  // attempt on a new socket with what is left of the time; the last attempt's error is raised when
+  // all fail. With a bound IP only the addresses of its family are tried. Reports hsResolving for a
+  // host that is a name, and hsConnecting with the address of each attempt. Any other failure leaves
+  // the descriptor open (IsConnected stays true) until Close: a caller that drives the handler
+  // itself closes it before trying again.
   void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP, int32_t ABoundPort,
                  int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout) override;
   // True while the socket holds a descriptor, whether or not its connect succeeded.
@@ -83,6 +88,19 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   void AbortTransport() override;
 
  private:
+  // The local end that ConnectTo was given, for every socket that it allocates.
+  struct TLocalEnd {
+    std::string IP;
+    int32_t Port;
+    int32_t PortMin;
+    int32_t PortMax;
+  };
+
+  // A new socket of AFamily, bound to ALocal.
+  void PrepareSocket(uint16_t AFamily, const TLocalEnd& ALocal);
+  // Tries AAddresses in turn until one connects, within the one ATimeout (as ConnectTo's).
+  void ConnectToAddresses(const std::vector<std::string>& AAddresses, int32_t APort, const TLocalEnd& ALocal,
+                          int32_t ATimeout);
   void ConnectWithTimeout(int32_t ATimeout);
   // Makes the socket handle, holding the abort lock.
   void MakeSocket();

@@ -26,11 +26,12 @@ TIdSocketHandle::~TIdSocketHandle() {
   CloseDescriptor();
 }
 
-void TIdSocketHandle::Allocate(int32_t ASocketType, int32_t AProtocol) {
+void TIdSocketHandle::Allocate(int32_t ASocketType, int32_t AProtocol, uint16_t AFamily) {
   CloseDescriptor();
-  const TIdStackSocketHandle descriptor = CurrentStack->CreateIPv4Socket(ASocketType, AProtocol);
+  const TIdStackSocketHandle descriptor = CurrentStack->CreateSocket(AFamily, ASocketType, AProtocol);
   const std::lock_guard lock(FLock);
   FDescriptor = descriptor;
+  FFamily = AFamily;
   FAllocated = true;
   FReceiveTimeout = 0;
 }
@@ -66,7 +67,7 @@ void TIdSocketHandle::Bind() {
 }
 
 bool TIdSocketHandle::TryBind() {
-  if (CurrentStack->CheckSocketResult(CurrentStack->BindSocket(FDescriptor, Id_PF_INET, FIP, FPort),
+  if (CurrentStack->CheckSocketResult(CurrentStack->BindSocket(FDescriptor, FFamily, FIP, FPort),
                                       {EADDRINUSE})) {
     return false;
   }

@@ -24,9 +24,9 @@ class TIdSocketHandle {
   TIdSocketHandle(const TIdSocketHandle&) = delete;
   TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
 
-  // Closes any previous descriptor, then opens a new IPv4 socket (EIdInvalidSocket when the system
-  // gives none). The endpoints are kept.
-  void Allocate(int32_t ASocketType, int32_t AProtocol);
+  // Closes any previous descriptor, then opens a new socket of AFamily, IPv4 unless told otherwise
+  // (EIdInvalidSocket when the system gives none). The endpoints are kept.
+  void Allocate(int32_t ASocketType, int32_t AProtocol, uint16_t AFamily = Id_PF_INET);
   // Shuts both directions down and closes the descriptor, ignoring failures; nothing when none is
   // open. The descriptor number and the endpoints are kept.
   virtual void CloseDescriptor();
@@ -78,6 +78,8 @@ class TIdSocketHandle {
   void Assign(const TIdSocketHandle& ASource);
 
   TIdStackSocketHandle Descriptor() const noexcept { return FDescriptor; }
+  // The family of the last socket allocated: Id_PF_INET or Id_PF_INET6.
+  uint16_t Family() const noexcept { return FFamily; }
   bool Allocated() const noexcept { return FAllocated; }
   const std::string& IP() const noexcept { return FIP; }
   void SetIP(std::string AIP) { FIP = std::move(AIP); }
@@ -107,6 +109,7 @@ class TIdSocketHandle {
   std::mutex FLock;
   TIdStackSocketHandle FDescriptor = -1;
   bool FAllocated = false;
+  uint16_t FFamily = Id_PF_INET;
   std::string FIP;
   std::string FRemoteIP;
   int32_t FPort = 0;

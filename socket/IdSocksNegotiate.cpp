@@ -9,10 +9,12 @@
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Format.hpp"
 #include "qorclnt/runtime/SendWhole.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "qorclnt/socket/IdSocks.hpp"
 #include "qorclnt/socket/IdStack.hpp"
+#include "qorclnt/socket/IdStackAddress.hpp"
 
 namespace qor {
 
@@ -151,11 +153,26 @@ size_t Socks5ReplyRest(uint8_t AAddressType, uint8_t AFifthByte) {
   }
 }
 
+// The address part of a SOCKS 5 connect request: an IPv6 address as type 4 and its sixteen bytes
+// (a zone means nothing to the proxy and is left out); anything else as a name, type 3, a dotted
+// address included. Checked before anything is sent.
+std::string Socks5Destination(const std::string& AHost) {
+  if (IsIPv6Text(AHost)) {
+    TIdIPv6Address address;
+    if (!ParseIPv6(AHost, address)) Raise(EIdInvalidIPv6Address(Format(RSInvalidIPv6Address, {AHost})));
+    return '\4' + std::string(address.Address.begin(), address.Address.end());
+  }
+  CheckTextLength(AHost);
+  return '\3' + WithLength(AHost);
+}
+
 }  // namespace
 
 void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort, int32_t ATimeout) {
   const bool byName = FVersion == svSocks4A;
   const std::string userId = FUsername.substr(0, IdSocksMaxText);
+  // A SOCKS 4 request has room for an IPv4 address only (SOCKS 4A passes the text on as a name).
+  if (!byName && IsIPv6Text(AHost)) Raise(EIdSocks4IPv6Destination(RSSocks4IPv6Destination));
   CheckPort(APort);
   if (byName) CheckTextLength(AHost);
   CheckNoZeroByte(userId);
@@ -187,7 +204,7 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort, int3
     CheckTextLength(FUsername);
     CheckTextLength(FPassword);
   }
-  CheckTextLength(AHost);
+  const std::string destination = Socks5Destination(AHost);
   CheckPort(APort);
   TProxyLink link(FHandler, ATimeout);
 
@@ -204,8 +221,7 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort, int3
     if (answer[1] != 0) Raise(EIdSocksAuthError(RSSocksAuthError));
   }
 
-  // CONNECT by name (address type 3), also for a dotted address.
-  link.Send(std::string{5, 1, 0, 3} + WithLength(AHost) + PortBytes(APort));
+  link.Send(std::string{5, 1, 0} + destination + PortBytes(APort));
   std::array<uint8_t, 5> head{};
   link.ReceiveGuarded(head.data(), head.size());
   if (head[1] != 0) RaiseSocksFailure(head[1], 1, Socks5Failures);

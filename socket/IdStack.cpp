@@ -8,12 +8,21 @@
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/runtime/Format.hpp"
 #include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStackAddress.hpp"
 
 namespace qor {
 
-std::unique_ptr<TIdStack> CurrentStack;
-
 namespace {
+
+// Holds the current stack without ever destroying the holder: the last component releases the
+// stack, whenever that happens, static destruction included. Constant-initialized, so that a
+// component made during another unit's static initialization finds it ready.
+union TStackSlot {
+  constexpr TStackSlot() : Stack() {}
+  ~TStackSlot() {}  // NOLINT(modernize-use-equals-default): must not destroy Stack
+  std::unique_ptr<TIdStack> Stack;
+};
+TStackSlot CurrentStackSlot;
 
 // Texts of the Linux system error numbers that socket calls report.
 constexpr std::pair<int32_t, const char*> ErrorTexts[] = {
@@ -76,6 +85,8 @@ std::atomic<uint32_t> NextStackSerial{1};
 
 }  // namespace
 
+std::unique_ptr<TIdStack>& CurrentStack = CurrentStackSlot.Stack;
+
 TIdStack::TIdStack() : FSerial(NextStackSerial.fetch_add(1, std::memory_order_relaxed)) {}
 
 int32_t TIdStack::LastErrorCode() const noexcept {
@@ -108,7 +119,11 @@ void TIdStack::RaiseErrorCode(int32_t ACode) {
 }
 
 TIdStackSocketHandle TIdStack::CreateIPv4Socket(int32_t ASocketType, int32_t AProtocol) {
-  const TIdStackSocketHandle handle = NewSocket(Id_PF_INET, ASocketType, AProtocol);
+  return CreateSocket(Id_PF_INET, ASocketType, AProtocol);
+}
+
+TIdStackSocketHandle TIdStack::CreateSocket(uint16_t AFamily, int32_t ASocketType, int32_t AProtocol) {
+  const TIdStackSocketHandle handle = NewSocket(AFamily, ASocketType, AProtocol);
   if (handle == -1) Raise(EIdInvalidSocket(RSCannotAllocateSocket));
   return handle;
 }
@@ -116,7 +131,15 @@ TIdStackSocketHandle TIdStack::CreateIPv4Socket(int32_t ASocketType, int32_t APr
 std::string TIdStack::HostToAddress(const std::string& AHost) {
   if (UpperCaseAscii(AHost) == "LOCALHOST") return "127.0.0.1";
   if (IsDottedQuad(AHost)) return AHost;
+  if (IsIPv6Text(AHost)) return CanonicalIPv6(AHost);
   return LookupHostAddress(AHost);
+}
+
+std::vector<std::string> TIdStack::HostToAddresses(const std::string& AHost) {
+  if (UpperCaseAscii(AHost) == "LOCALHOST" || IsDottedQuad(AHost) || IsIPv6Text(AHost)) {
+    return {HostToAddress(AHost)};
+  }
+  return LookupHostAddresses(AHost);
 }
 
 std::string_view TIdStack::CutAddressField(std::string_view& ARest) {

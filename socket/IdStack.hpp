@@ -17,6 +17,7 @@ using TIdSocketDescriptors = std::vector<TIdStackSocketHandle>;
 using TIdIn4Addr = std::array<uint8_t, 4>;
 
 inline constexpr uint16_t Id_PF_INET = 2;
+inline constexpr uint16_t Id_PF_INET6 = 10;
 
 // The most entries one list of a WaitForSockets call may hold.
 inline constexpr size_t IdMaxSetSize = 1024;
@@ -32,14 +33,18 @@ class TIdStack {
   TIdStack& operator=(const TIdStack&) = delete;
 
   // Virtual operations, in their slot order.
-  // Refills the local address list from the resolver entry of this host's name.
+  // Looks this host's addresses up again. The stack keeps no list that threads could share: every
+  // caller of GetLocalAddressList gets one of its own, so any number of threads may ask at once.
   virtual void FillLocalAddressList() = 0;
   virtual std::string GetFirstLocalAddress() = 0;
-  // This host's IPv4 addresses as dotted texts, refilled on every call; the stack keeps the list.
-  virtual const std::vector<std::string>& GetLocalAddressList() = 0;
+  // This host's addresses, refilled on every call: the IPv4 ones as dotted texts, then the IPv6 ones
+  // as FormatIPv6 writes them. A copy, so that a caller never shares the list with another thread.
+  virtual std::vector<std::string> GetLocalAddressList() = 0;
   virtual TIdStackSocketHandle AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP,
                                                 int32_t& VPort) = 0;
-  // An empty AIP binds to any address. A port outside 0..65535 fails with EINVAL.
+  // AIP is a dotted IPv4 address or an IPv6 one (brackets and zone allowed); an empty AIP binds to
+  // the any address of AFamily. A port outside 0..65535, or an IPv6 text that names no address or
+  // interface, fails with EINVAL. The same holds for the addresses of ConnectSocket and SendDataTo.
   virtual int32_t BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                              int32_t APort) = 0;
   virtual int32_t CloseSocketDescriptor(TIdStackSocketHandle AHandle) = 0;
@@ -99,6 +104,9 @@ class TIdStack {
   // Four fields up to the next "." (the rest after a fourth "." is ignored), each read by the number
   // rule and cut to its low 8 bits; a field that is not a number raises EConvertError.
   virtual void ParseAddress(const std::string& AIP, TIdIn4Addr& VAddress) = 0;
+  // Every address of AHost: the IPv4 ones first, in the resolver's order, then the IPv6 ones.
+  // EIdSocketError with the resolver's number when it has none.
+  virtual std::vector<std::string> LookupHostAddresses(const std::string& AHost) = 0;
 
   // A new instance of StackClass.
   static std::unique_ptr<TIdStack> NewStack();
@@ -113,8 +121,13 @@ class TIdStack {
   [[noreturn]] void RaiseErrorCode(int32_t ACode);
   // A new IPv4 socket; EIdInvalidSocket when the system gives none.
   TIdStackSocketHandle CreateIPv4Socket(int32_t ASocketType, int32_t AProtocol);
-  // "LOCALHOST" in any case and dotted quads without a lookup; other names through the resolver.
+  // A new socket of AFamily (Id_PF_INET or Id_PF_INET6); EIdInvalidSocket when the system gives none.
+  TIdStackSocketHandle CreateSocket(uint16_t AFamily, int32_t ASocketType, int32_t AProtocol);
+  // "LOCALHOST" in any case and dotted quads without a lookup; other names through the resolver. An
+  // IPv6 address (brackets and zone allowed) gives its canonical text (see CanonicalIPv6).
   std::string HostToAddress(const std::string& AHost);
+  // Like HostToAddress, but every address of a name that the resolver knows (LookupHostAddresses).
+  std::vector<std::string> HostToAddresses(const std::string& AHost);
   // Four fields (the last one is all that follows the third "."), each a number from 0 to 255.
   bool IsDottedQuad(const std::string& AText);
   // ParseAddress as a 32-bit value in memory (network) order.
@@ -128,8 +141,6 @@ class TIdStack {
   // Cuts the text before the next "." off ARest and returns it (all of ARest when it has no ".").
   static std::string_view CutAddressField(std::string_view& ARest);
 
-  std::unique_ptr<std::vector<std::string>> FLocalAddressList;  // made on first request
-
  private:
   // Tells this stack's failures apart from another's in a thread's record of its last failure.
   const uint32_t FSerial;
@@ -140,6 +151,8 @@ using TIdStackClass = std::unique_ptr<TIdStack> (*)();
 extern TIdStackClass StackClass;
 
 // The one live stack, or null. Made when the first TIdComponent is created, released with the last.
-extern std::unique_ptr<TIdStack> CurrentStack;
+// Static destruction never touches it, so it outlives every component, including one of static
+// storage duration that is destroyed after main returns.
+extern std::unique_ptr<TIdStack>& CurrentStack;
 
 }  // namespace qor

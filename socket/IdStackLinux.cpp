@@ -16,6 +16,7 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStackAddress.hpp"
 #include "qorclnt/socket/IdStackLinuxPoll.hpp"
 
 namespace qor {
@@ -80,33 +81,69 @@ bool IsPort(int32_t APort) {
   return APort >= 0 && APort <= 65535;
 }
 
-sockaddr* AsSockAddr(sockaddr_in& AAddress) {
-  return reinterpret_cast<sockaddr*>(&AAddress);
-}
+// A socket address of either family, as the system calls take and give it.
+struct TSockAddr {
+  sockaddr_storage Storage{};
+  socklen_t Length = sizeof Storage;
 
-sockaddr_in MakeSockAddr(uint16_t AFamily, const TIdIn4Addr& AAddress, int32_t APort) {
-  sockaddr_in result{};
+  sockaddr* Get() noexcept { return reinterpret_cast<sockaddr*>(&Storage); }
+  sockaddr_in& V4() noexcept { return *reinterpret_cast<sockaddr_in*>(&Storage); }
+  sockaddr_in6& V6() noexcept { return *reinterpret_cast<sockaddr_in6*>(&Storage); }
+};
+
+// The socket address of AIP and APort: IPv6 for a text with a ":" (its zone included) or for an
+// empty AIP with AFamily Id_PF_INET6 (the any address), otherwise the IPv4 address that ParseAddress
+// reads, with AFamily as given. False, with errno EINVAL, for an IPv6 text that cannot be used.
+bool MakeSockAddr(TIdStack& AStack, uint16_t AFamily, const std::string& AIP, int32_t APort,
+                  TSockAddr& VAddress) {
+  const auto port = htons(static_cast<uint16_t>(APort));
+  if (IsIPv6Text(AIP) || (AIP.empty() && AFamily == Id_PF_INET6)) {
+    TIdIPv6Address address;  // the any address when AIP is empty
+    if (!AIP.empty() && !ParseIPv6(AIP, address)) {
+      errno = EINVAL;
+      return false;
+    }
+    sockaddr_in6& result = VAddress.V6();
+    result.sin6_family = AF_INET6;
+    result.sin6_port = port;
+    std::memcpy(&result.sin6_addr, address.Address.data(), address.Address.size());
+    result.sin6_scope_id = address.Zone;
+    VAddress.Length = sizeof result;
+    return true;
+  }
+  TIdIn4Addr address{};  // the any address when AIP is empty
+  if (!AIP.empty()) AStack.ParseAddress(AIP, address);
+  sockaddr_in& result = VAddress.V4();
   result.sin_family = AFamily;
-  result.sin_port = htons(static_cast<uint16_t>(APort));
-  std::memcpy(&result.sin_addr, AAddress.data(), AAddress.size());
-  return result;
+  result.sin_port = port;
+  std::memcpy(&result.sin_addr, address.data(), address.size());
+  VAddress.Length = sizeof result;
+  return true;
 }
 
-// The dotted address and the host-order port of AAddress.
-void ReadSockAddr(TIdStack& AStack, const sockaddr_in& AAddress, std::string& VIP, int32_t& VPort) {
+// The address text (dotted for IPv4, FormatIPv6 for IPv6) and the host-order port of AAddress.
+void ReadSockAddr(TIdStack& AStack, TSockAddr& AAddress, std::string& VIP, int32_t& VPort) {
+  if (AAddress.Storage.ss_family == AF_INET6) {
+    const sockaddr_in6& source = AAddress.V6();
+    TIdIPv6Address address;
+    std::memcpy(address.Address.data(), &source.sin6_addr, address.Address.size());
+    address.Zone = source.sin6_scope_id;
+    VIP = FormatIPv6(address);
+    VPort = ntohs(source.sin6_port);
+    return;
+  }
   TIdIn4Addr address{};
-  std::memcpy(address.data(), &AAddress.sin_addr, address.size());
+  std::memcpy(address.data(), &AAddress.V4().sin_addr, address.size());
   VIP = AStack.FormatAddress(address);
-  VPort = ntohs(AAddress.sin_port);
+  VPort = ntohs(AAddress.V4().sin_port);
 }
 
 // The address that getpeername or getsockname (ACall) gives for AHandle; raises on failure.
 void QuerySockAddr(TIdStack& AStack, int (*ACall)(int, sockaddr*, socklen_t*), TIdStackSocketHandle AHandle,
                    uint16_t& VFamily, std::string& VIP, int32_t& VPort) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  AStack.CheckSocketResult(ACall(AHandle, AsSockAddr(address), &length));
-  VFamily = address.sin_family;
+  TSockAddr address;
+  AStack.CheckSocketResult(ACall(AHandle, address.Get(), &address.Length));
+  VFamily = address.Storage.ss_family;
   ReadSockAddr(AStack, address, VIP, VPort);
 }
 
@@ -138,10 +175,9 @@ int32_t FinishConnect(TIdStackSocketHandle AHandle) {
 
 TIdStackSocketHandle TIdStackLinux::AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP,
                                                      int32_t& VPort) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
+  TSockAddr address;
   // Close-on-exec from the start, so that no program the user starts inherits the connection.
-  const int result = ::accept4(AHandle, AsSockAddr(address), &length, SOCK_CLOEXEC);
+  const int result = ::accept4(AHandle, address.Get(), &address.Length, SOCK_CLOEXEC);
   TKeptErrno error;
   if (result == -1) {
     if (error.Value() == EBADF) error.Value() = EINTR;
@@ -153,11 +189,9 @@ TIdStackSocketHandle TIdStackLinux::AcceptConnection(TIdStackSocketHandle AHandl
 
 int32_t TIdStackLinux::BindSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                                   int32_t APort) {
-  if (!IsPort(APort)) return InvalidArgument();
-  TIdIn4Addr address{};  // the any address when AIP is empty
-  if (!AIP.empty()) ParseAddress(AIP, address);
-  sockaddr_in socketAddress = MakeSockAddr(AFamily, address, APort);
-  return ::bind(AHandle, AsSockAddr(socketAddress), sizeof socketAddress);
+  TSockAddr address;
+  if (!IsPort(APort) || !MakeSockAddr(*this, AFamily, AIP, APort, address)) return InvalidArgument();
+  return ::bind(AHandle, address.Get(), address.Length);
 }
 
 int32_t TIdStackLinux::CloseSocketDescriptor(TIdStackSocketHandle AHandle) {
@@ -166,11 +200,9 @@ int32_t TIdStackLinux::CloseSocketDescriptor(TIdStackSocketHandle AHandle) {
 
 int32_t TIdStackLinux::ConnectSocket(TIdStackSocketHandle AHandle, uint16_t AFamily, const std::string& AIP,
                                      int32_t APort) {
-  if (!IsPort(APort)) return InvalidArgument();
-  TIdIn4Addr address{};
-  ParseAddress(AIP, address);
-  sockaddr_in socketAddress = MakeSockAddr(AFamily, address, APort);
-  if (::connect(AHandle, AsSockAddr(socketAddress), sizeof socketAddress) == 0) return 0;
+  TSockAddr address;
+  if (!IsPort(APort) || !MakeSockAddr(*this, AFamily, AIP, APort, address)) return InvalidArgument();
+  if (::connect(AHandle, address.Get(), address.Length) == 0) return 0;
   // A signal ends the wait, not the connect, which goes on in the system: wait for its end instead.
   return errno == EINTR ? FinishConnect(AHandle) : -1;
 }
@@ -206,10 +238,9 @@ int32_t TIdStackLinux::ReceiveData(TIdStackSocketHandle AHandle, void* ABuffer, 
 int32_t TIdStackLinux::ReceiveDataFrom(TIdStackSocketHandle AHandle, void* ABuffer, int32_t ALength,
                                        int32_t AFlags, std::string& VIP, int32_t& VPort) {
   if (ALength < 0) return InvalidArgument();
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
+  TSockAddr address;
   const auto result = static_cast<int32_t>(::recvfrom(AHandle, ABuffer, static_cast<size_t>(ALength),
-                                                      AFlags | MSG_NOSIGNAL, AsSockAddr(address), &length));
+                                                      AFlags | MSG_NOSIGNAL, address.Get(), &address.Length));
   const TKeptErrno error;
   if (result != -1) ReadSockAddr(*this, address, VIP, VPort);
   return result;
@@ -224,12 +255,12 @@ int32_t TIdStackLinux::SendData(TIdStackSocketHandle AHandle, const void* ABuffe
 
 int32_t TIdStackLinux::SendDataTo(TIdStackSocketHandle AHandle, const void* ABuffer, int32_t ALength,
                                   int32_t AFlags, const std::string& AIP, int32_t APort) {
-  if (ALength < 0 || !IsPort(APort)) return InvalidArgument();
-  TIdIn4Addr address{};
-  ParseAddress(AIP, address);
-  sockaddr_in socketAddress = MakeSockAddr(Id_PF_INET, address, APort);
+  TSockAddr address;
+  if (ALength < 0 || !IsPort(APort) || !MakeSockAddr(*this, Id_PF_INET, AIP, APort, address)) {
+    return InvalidArgument();
+  }
   return static_cast<int32_t>(::sendto(AHandle, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL,
-                                       AsSockAddr(socketAddress), sizeof socketAddress));
+                                       address.Get(), address.Length));
 }
 
 int32_t TIdStackLinux::SetSocketOption(TIdStackSocketHandle AHandle, int32_t ALevel, int32_t AOptName,

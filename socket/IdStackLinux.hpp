@@ -8,13 +8,13 @@
 
 namespace qor {
 
-// The socket stack over Linux's socket and resolver calls, IPv4 only. Sends and receives pass
+// The socket stack over Linux's socket and resolver calls, IPv4 and IPv6. Sends and receives pass
 // MSG_NOSIGNAL, so a write to a closed peer fails with an error number instead of a signal.
 class TIdStackLinux : public TIdStack {
  public:
   void FillLocalAddressList() override;
   std::string GetFirstLocalAddress() override;
-  const std::vector<std::string>& GetLocalAddressList() override;
+  std::vector<std::string> GetLocalAddressList() override;
   // A failure with EBADF is reported as EINTR.
   TIdStackSocketHandle AcceptConnection(TIdStackSocketHandle AHandle, std::string& VIP,
                                         int32_t& VPort) override;
@@ -60,6 +60,9 @@ class TIdStackLinux : public TIdStack {
                           int32_t& VOptLen) override;
   std::string FormatAddress(const TIdIn4Addr& AAddress) override;
   void ParseAddress(const std::string& AIP, TIdIn4Addr& VAddress) override;
+  // Through getaddrinfo without AI_ADDRCONFIG, which would hide the loopback addresses of a host
+  // whose only configured addresses are loopback ones.
+  std::vector<std::string> LookupHostAddresses(const std::string& AHost) override;
 
   // EIdSocketError for the resolver's number ACode (h_errno: 1 host not found, 2 try again, 3 no
   // recovery, 4 no data) with the resolver's bare text.

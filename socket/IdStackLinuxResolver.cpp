@@ -6,8 +6,10 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "qorclnt/errors/IdException.hpp"
@@ -16,6 +18,7 @@
 #include "qorclnt/runtime/RuntimeErrors.hpp"
 #include "qorclnt/runtime/RuntimeStrings.hpp"
 #include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdStackAddress.hpp"
 
 namespace qor {
 
@@ -74,26 +77,51 @@ struct THostLookup {
   }
 };
 
+// Raises the failure of a getaddrinfo: AResult is its result and AErrno the errno right after it.
+// The resolver's own failures carry the resolver's numbers and texts, the system's its own.
+[[noreturn]] void RaiseLookupFailure(TIdStackLinux& AStack, int AResult, int AErrno) {
+  switch (AResult) {
+    case EAI_AGAIN:
+      AStack.RaiseResolverError(TRY_AGAIN);
+    case EAI_FAIL:
+      AStack.RaiseResolverError(NO_RECOVERY);
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+      AStack.RaiseResolverError(NO_DATA);
+    case EAI_MEMORY:
+      AStack.RaiseErrorCode(ENOMEM);
+    case EAI_SYSTEM:
+      if (AErrno > 0) AStack.RaiseErrorCode(AErrno);
+      AStack.RaiseResolverError(HOST_NOT_FOUND);
+    default:
+      AStack.RaiseResolverError(HOST_NOT_FOUND);
+  }
+}
+
+// Appends AAddress to VList unless it is there already, or (with AKnown) unless AKnown lacks it.
+void AddOnce(std::vector<std::string>& VList, std::string AAddress,
+             const std::vector<std::string>* AKnown = nullptr) {
+  const auto has = [&AAddress](const std::vector<std::string>& AList) {
+    return std::find(AList.begin(), AList.end(), AAddress) != AList.end();
+  };
+  if (has(VList) || (AKnown != nullptr && !has(*AKnown))) return;
+  VList.push_back(std::move(AAddress));
+}
+
 }  // namespace
 
 void TIdStackLinux::FillLocalAddressList() {
-  if (!FLocalAddressList) FLocalAddressList = std::make_unique<std::vector<std::string>>();
-  FLocalAddressList->clear();
-  THostLookup lookup;
-  lookup.ByName(GetLocalHostName());
-  if (lookup.Found == nullptr) lookup.RaiseFailure(*this);
-  for (const TIdIn4Addr& address : lookup.Addresses()) FLocalAddressList->push_back(FormatAddress(address));
+  GetLocalAddressList();
 }
 
 std::string TIdStackLinux::GetFirstLocalAddress() {
-  const std::vector<std::string>& list = GetLocalAddressList();
+  const std::vector<std::string> list = GetLocalAddressList();
   if (list.empty()) Raise(EListError(Format(RSListIndexError, {0})));
   return list.front();
 }
 
-const std::vector<std::string>& TIdStackLinux::GetLocalAddressList() {
-  FillLocalAddressList();
-  return *FLocalAddressList;
+std::vector<std::string> TIdStackLinux::GetLocalAddressList() {
+  return LookupHostAddresses(GetLocalHostName());
 }
 
 std::string TIdStackLinux::LookupHostAddress(const std::string& AHost) {
@@ -103,6 +131,51 @@ std::string TIdStackLinux::LookupHostAddress(const std::string& AHost) {
   const std::vector<TIdIn4Addr> addresses = lookup.Addresses();
   if (addresses.empty()) RaiseResolverError(NO_DATA);  // a name without an IPv4 address
   return FormatAddress(addresses.front());
+}
+
+std::vector<std::string> TIdStackLinux::LookupHostAddresses(const std::string& AHost) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int status = ::getaddrinfo(AHost.c_str(), nullptr, &hints, &found);
+  const int error = errno;
+  if (status != 0) RaiseLookupFailure(*this, status, error);
+  const std::unique_ptr<addrinfo, void (*)(addrinfo*)> entries(found, ::freeaddrinfo);
+  std::vector<std::string> ipv4;
+  std::vector<std::string> ipv6;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    std::string text;
+    if (entry->ai_family == AF_INET) {
+      TIdIn4Addr address{};
+      std::memcpy(address.data(), &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr,
+                  address.size());
+      text = FormatAddress(address);
+    } else if (entry->ai_family == AF_INET6) {
+      const auto* source = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+      TIdIPv6Address address;
+      std::memcpy(address.Address.data(), &source->sin6_addr, address.Address.size());
+      address.Zone = source->sin6_scope_id;
+      text = FormatIPv6(address);
+    } else {
+      continue;
+    }
+    AddOnce(entry->ai_family == AF_INET ? ipv4 : ipv6, std::move(text));
+  }
+  // getaddrinfo sorts the IPv4 addresses by its own preferences. They are put back in the order of
+  // the host entry, which every IPv4 connect has used, so that a name is tried first where it has
+  // always connected. (The host entry may also list ::1 as 127.0.0.1: only addresses that getaddrinfo
+  // found are taken from it.)
+  std::vector<std::string> result;
+  THostLookup lookup;
+  lookup.ByName(AHost);
+  if (lookup.Found != nullptr) {
+    for (const TIdIn4Addr& address : lookup.Addresses()) AddOnce(result, FormatAddress(address), &ipv4);
+  }
+  for (std::string& address : ipv4) AddOnce(result, std::move(address));
+  for (std::string& address : ipv6) AddOnce(result, std::move(address));
+  if (result.empty()) RaiseResolverError(NO_DATA);
+  return result;
 }
 
 std::string TIdStackLinux::GetLocalHostName() {

@@ -8,6 +8,7 @@
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "qorclnt/socket/IdSocks.hpp"
 #include "support/LoopbackServer.hpp"
+#include "support/MessageOf.hpp"
 
 namespace qor {
 namespace {
@@ -15,6 +16,7 @@ namespace {
 using namespace std::string_literals;
 using namespace std::chrono_literals;
 using test::LoopbackServer;
+using test::MessageOf;
 using test::ServerScript;
 
 constexpr int32_t DestinationPort = 0x1234;
@@ -299,6 +301,38 @@ TEST(SocksNegotiation, ADestinationPortOutsideSixteenBitsIsRefusedBeforeAnything
       EXPECT_EQ(proxied.ReceivedUntilClose(), "");
     }
   }
+}
+
+TEST(SocksNegotiation, Socks5SendsAnIpv6DestinationAsAddressTypeFour) {
+  const std::string loopback6 = std::string(15, '\0') + '\1';
+  for (const std::string host : {"::1", "[::1]", "0:0::0:1"}) {
+    Proxied proxied(Socks5NoAuth(Socks5Reply(0, 4, loopback6), 4 + 16 + 2));
+    EXPECT_EQ(proxied.Connect(host), "") << host;
+    EXPECT_EQ(proxied.NextByte(), 'D') << host;
+    EXPECT_EQ(proxied.Received(), "\x05\x01\x00\x05\x01\x00\x04"s + loopback6 + PortBytes) << host;
+  }
+  // The zone is the client's own business: the proxy gets the sixteen bytes alone.
+  Proxied zoned(Socks5NoAuth(Socks5Reply(0), 4 + 16 + 2));
+  EXPECT_EQ(zoned.Connect("fe80::1%lo"), "");
+  EXPECT_EQ(zoned.Received(),
+            "\x05\x01\x00\x05\x01\x00\x04\xfe\x80"s + std::string(13, '\0') + '\1' + PortBytes);
+
+  Proxied bad(ServerScript{});
+  EXPECT_EQ(MessageOf<EIdInvalidIPv6Address>([&] { bad.Connect("1::2::3"); }),
+            "Invalid IPv6 address 1::2::3.");
+  EXPECT_EQ(bad.ReceivedUntilClose(), "");
+}
+
+TEST(SocksNegotiation, Socks4RefusesAnIpv6DestinationBeforeAnythingIsSent) {
+  Proxied proxied(ServerScript{}, svSocks4);
+  EXPECT_EQ(proxied.Connect("::1"),
+            "EIdSocks4IPv6Destination: SOCKS 4 cannot reach an IPv6 address; use SOCKS 5.");
+  EXPECT_EQ(proxied.ReceivedUntilClose(), "");
+
+  // SOCKS 4A passes any text on as a name for the proxy to resolve.
+  Proxied byName(Answer(8 + 1 + 4, Socks4Granted), svSocks4A);
+  EXPECT_EQ(byName.Connect("::1"), "");
+  EXPECT_EQ(byName.Received(), "\x04\x01\x12\x34\x00\x00\x00\x01\0::1\0"s);
 }
 
 }  // namespace

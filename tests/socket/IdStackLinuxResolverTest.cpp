@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qorclnt/errors/IdException.hpp"
@@ -90,6 +92,47 @@ TEST(IdStackLinuxResolver, ServicesByNameNumberAndPort) {
   EXPECT_EQ("http;www;", Join(stack.PortToServiceNames(80)));
   EXPECT_EQ("", Join(stack.PortToServiceNames(80 + 65536)));  // not cut to port 80
   EXPECT_EQ("", Join(stack.PortToServiceNames(-1)));
+}
+
+// A name with addresses of both families (IPv4 written around an IPv6 one) and an IPv6-only name.
+const TPrivateResolverSetup DualSetup{
+    "127.0.0.7 dual.invalid\n::1 dual.invalid six.invalid\n127.0.0.8 dual.invalid\n", "dual.invalid"};
+
+std::string LookUpEveryAddress() {
+  TIdStackLinux stack;
+  return Join(stack.LookupHostAddresses("dual.invalid")) + "|" + Join(stack.HostToAddresses("SIX.invalid")) +
+         "|" + stack.HostToAddress("dual.invalid") + "|" + Join(stack.GetLocalAddressList()) + "|" +
+         Outcome([&] { return Join(stack.HostToAddresses("nowhere.invalid")); });
+}
+
+// Threads asking for the local address list at once, each many times: the number of lists that were
+// not the one expected.
+std::string ListLocalAddressesOnManyThreads() {
+  TIdStackLinux stack;
+  const std::string expected = Join(stack.GetLocalAddressList());
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int thread = 0; thread < 6; ++thread) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 100; ++round) {
+        if (round % 2 == 0) stack.FillLocalAddressList();
+        if (Join(stack.GetLocalAddressList()) != expected) ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return expected + " wrong: " + std::to_string(wrong.load());
+}
+
+TEST(IdStackLinuxResolver, EveryAddressOfANameIpv4First) {
+  // The IPv4 addresses in the resolver's order, then the IPv6 one; an unknown name fails as before.
+  EXPECT_EQ("127.0.0.7;127.0.0.8;::1;|::1;|127.0.0.7|127.0.0.7;127.0.0.8;::1;|1 Host not found.",
+            RunWithPrivateResolver(LookUpEveryAddress, DualSetup));
+}
+
+TEST(IdStackLinuxResolver, LocalAddressListIsSafeOnManyThreads) {
+  EXPECT_EQ("127.0.0.7;127.0.0.8;::1; wrong: 0",
+            RunWithPrivateResolver(ListLocalAddressesOnManyThreads, DualSetup));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the test, carrying a real exchange to a loopback line server.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -9,6 +11,7 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "qorclnt/socket/IdSocks.hpp"
+#include "support/Ipv6Loopback.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/SocksProxies.hpp"
 
@@ -78,11 +81,53 @@ TEST(SocksRealProxy, MicroSocksSocks5WithPassword) {
   EXPECT_EQ(unused.ConnectionCount(), 0u);
 }
 
+TEST(SocksRealProxy, MicroSocksReachedOverIpv6) {
+  QOR_REQUIRE_IPV6();
+  QOR_REQUIRE_PROGRAM(test::MicroSocksPath);
+  test::MicroSocksProxy proxy("bob", "secret", true);
+  ProxyClient client(svSocks5, proxy.Port());
+  client.Handler.SocksInfo()->SetHost("[::1]");
+  client.Handler.SocksInfo()->SetAuthentication(saUsernamePassword);
+  client.Handler.SocksInfo()->SetUsername("bob");
+  client.Handler.SocksInfo()->SetPassword("secret");
+
+  // An IPv4 destination through the proxy reached over IPv6.
+  LoopbackServer server(ServerScript().Send("hello\r\n").WaitFor("ping\r\n").Send("pong\r\n"));
+  client.Connect("127.0.0.1", server.Port());
+  EXPECT_EQ(client.Handler.Socket()->RemoteIP(), "::1");
+  EXPECT_EQ(ReceiveText(client.Handler, 7), "hello\r\n");
+}
+
 TEST(SocksRealProxy, DanteSocks4AndSocks5) {
   QOR_REQUIRE_PROGRAM(test::DantedPath);
   test::DanteProxy proxy;
   ExpectExchange(svSocks4, proxy.Port(), "127.0.0.1", "someone");
   ExpectExchange(svSocks5, proxy.Port());
+}
+
+TEST(SocksRealProxy, DanteOverIpv6) {
+  QOR_REQUIRE_IPV6();
+  QOR_REQUIRE_PROGRAM(test::DantedPath);
+  test::DanteProxy proxy(true);
+  LoopbackServer server(ServerScript().Send("hello\r\n"));
+  for (const TSocksVersion version : {svSocks4, svSocks5}) {
+    ProxyClient client(version, proxy.Port());
+    client.Handler.SocksInfo()->SetHost("::1");
+    client.Connect("127.0.0.1", server.Port());
+    EXPECT_EQ(ReceiveText(client.Handler, 7), "hello\r\n") << version;
+  }
+  // SOCKS 4 cannot carry an IPv6 destination; SOCKS 5 can.
+  const test::UniqueFd listener = test::BoundSocket6(0, 1);
+  ProxyClient socks4(svSocks4, proxy.Port());
+  socks4.Handler.SocksInfo()->SetHost("::1");
+  EXPECT_THROW(socks4.Connect("::1", test::BoundPort(listener)), EIdSocks4IPv6Destination);
+  ProxyClient socks5(svSocks5, proxy.Port());
+  socks5.Handler.SocksInfo()->SetHost("::1");
+  socks5.Connect("::1", test::BoundPort(listener));
+  const test::UniqueFd accepted(::accept(listener.Get(), nullptr, nullptr));
+  ASSERT_TRUE(accepted.Valid());
+  ASSERT_EQ(::write(accepted.Get(), "six\n", 4), 4);
+  EXPECT_EQ(ReceiveText(socks5.Handler, 4), "six\n");
 }
 
 TEST(SocksRealProxy, OpenSshSocks4AByHostName) {

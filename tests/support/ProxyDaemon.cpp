@@ -18,9 +18,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool Accepts(uint16_t APort) {
-  const UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const sockaddr_in address = LoopbackAddress(APort);
+// True when a connect to APort on 127.0.0.1 (or on ::1 with AIpv6) succeeds.
+bool Accepts(uint16_t APort, bool AIpv6) {
+  const UniqueFd probe(::socket(AIpv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!AIpv6) {
+    const sockaddr_in address = LoopbackAddress(APort);
+    return ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  }
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(APort);
+  address.sin6_addr = in6addr_loopback;
   return ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
@@ -59,12 +67,13 @@ uint16_t FreeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
-ProxyDaemon::ProxyDaemon(const std::string& APath, const std::vector<std::string>& AArgs, uint16_t APort)
+ProxyDaemon::ProxyDaemon(const std::string& APath, const std::vector<std::string>& AArgs, uint16_t APort,
+                         bool AIpv6)
     : FChild(std::make_unique<ChildProcess>(APath, AArgs, ProcessOptions{.TimeLimit = 10min})), FPort(APort) {
   // Nothing tells when a daemon starts to listen, so its port is tried until it answers; waiting for
   // the daemon's end between the tries notices at once a daemon that gave up.
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!Accepts(APort)) {
+  while (!Accepts(APort, AIpv6)) {
     if (FChild->WaitForEnd(20ms) || std::chrono::steady_clock::now() > deadline) {
       throw std::runtime_error(APath + " did not start listening on port " + std::to_string(APort) + ":\n" +
                                FChild->Stderr());

@@ -42,13 +42,15 @@ class TempDir {
 // A TCP port on 127.0.0.1 that nothing listens on at the moment of the call.
 uint16_t FreeLoopbackPort();
 
-// A daemon that runs in the foreground as a child of the test and listens on 127.0.0.1:Port. The
+// A daemon that runs in the foreground as a child of the test and listens on 127.0.0.1:Port (with
+// AIpv6 on [::1]:Port). The
 // constructor returns once the port accepts connections, and throws with the daemon's error output
 // when it ends or stays deaf instead. The destructor stops it with SIGTERM (SIGKILL after a grace
 // period) and reaps it, also when the test has failed.
 class ProxyDaemon {
  public:
-  ProxyDaemon(const std::string& APath, const std::vector<std::string>& AArgs, uint16_t APort);
+  ProxyDaemon(const std::string& APath, const std::vector<std::string>& AArgs, uint16_t APort,
+              bool AIpv6 = false);
   ~ProxyDaemon();
   ProxyDaemon(const ProxyDaemon&) = delete;
   ProxyDaemon& operator=(const ProxyDaemon&) = delete;

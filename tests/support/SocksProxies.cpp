@@ -38,28 +38,32 @@ std::string CurrentUser() {
 
 }  // namespace
 
-MicroSocksProxy::MicroSocksProxy(const std::string& AUsername, const std::string& APassword) {
+MicroSocksProxy::MicroSocksProxy(const std::string& AUsername, const std::string& APassword, bool AIpv6) {
   const uint16_t port = FreeLoopbackPort();
   FDaemon.emplace(MicroSocksPath,
-                  std::vector<std::string>{"-i", "127.0.0.1", "-p", std::to_string(port), "-u", AUsername,
-                                           "-P", APassword},
-                  port);
+                  std::vector<std::string>{"-i", AIpv6 ? "::1" : "127.0.0.1", "-p", std::to_string(port),
+                                           "-u", AUsername, "-P", APassword},
+                  port, AIpv6);
 }
 
-DanteProxy::DanteProxy() {
+DanteProxy::DanteProxy(bool AIpv6) {
   const uint16_t port = FreeLoopbackPort();
   const std::string config = FFolder.WriteFile("danted.conf", R"(logoutput: stderr
-internal: 127.0.0.1 port = )" + std::to_string(port) + R"(
+internal: )" + std::string(AIpv6 ? "::1" : "127.0.0.1") +
+                                                                  " port = " + std::to_string(port) + R"(
 external: lo
 clientmethod: none
 socksmethod: none
 user.privileged: root
 user.unprivileged: nobody
 client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }
+client pass { from: ::1/128 to: ::/0 }
 socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 command: connect }
+socks pass { from: ::1/128 to: 127.0.0.0/8 command: connect }
+socks pass { from: ::1/128 to: ::1/128 command: connect }
 )");
   const std::string pidFile = (FFolder.Path() / "danted.pid").string();
-  FDaemon.emplace(DantedPath, std::vector<std::string>{"-f", config, "-N", "1", "-p", pidFile}, port);
+  FDaemon.emplace(DantedPath, std::vector<std::string>{"-f", config, "-N", "1", "-p", pidFile}, port, AIpv6);
 }
 
 SshSocksProxy::SshSocksProxy() {

@@ -8,28 +8,28 @@
 
 namespace qor::test {
 
-// Real SOCKS proxies from the system's packages, each on 127.0.0.1 with a configuration generated in
-// a temporary folder, and allowed to reach 127.0.0.1 only. Tests check QOR_REQUIRE_PROGRAM first.
+// Real SOCKS proxies from the system's packages, each on loopback with a configuration generated in
+// a temporary folder, and allowed to reach loopback only. Tests check QOR_REQUIRE_PROGRAM first.
 inline constexpr char MicroSocksPath[] = "/usr/bin/microsocks";
 inline constexpr char DantedPath[] = "/usr/sbin/danted";
 inline constexpr char SshdPath[] = "/usr/sbin/sshd";
 inline constexpr char SshPath[] = "/usr/bin/ssh";
 inline constexpr char SshKeygenPath[] = "/usr/bin/ssh-keygen";
 
-// microsocks: SOCKS 5 that demands a user name and password.
+// microsocks: SOCKS 5 that demands a user name and password, on 127.0.0.1 (with AIpv6 on ::1).
 class MicroSocksProxy {
  public:
-  MicroSocksProxy(const std::string& AUsername, const std::string& APassword);
+  MicroSocksProxy(const std::string& AUsername, const std::string& APassword, bool AIpv6 = false);
   uint16_t Port() const noexcept { return FDaemon->Port(); }
 
  private:
   std::optional<ProxyDaemon> FDaemon;
 };
 
-// danted: SOCKS 4 and SOCKS 5 without authentication.
+// danted: SOCKS 4 and SOCKS 5 without authentication, on 127.0.0.1 (with AIpv6 on ::1).
 class DanteProxy {
  public:
-  DanteProxy();
+  explicit DanteProxy(bool AIpv6 = false);
   uint16_t Port() const noexcept { return FDaemon->Port(); }
 
  private:
