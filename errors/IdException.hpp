@@ -82,4 +82,17 @@ QOR_ERROR_KIND(EIdFileNotFound, EIdTCPConnectionError);
 // A stream to send that is longer than the connection's 32-bit counts can describe.
 QOR_ERROR_KIND(EIdStreamTooLarge, EIdTCPConnectionError);
 
+// TLS: the group, and its kinds. A verification failure carries the verifier's result number in
+// ErrorCode and its reason in the message.
+QOR_ERROR_KIND(EIdTLSError, EIdException);
+QOR_CODED_ERROR_KIND(EIdTLSVerifyError, EIdTLSError);
+// Settings that cannot work (a missing CA file, a key that does not match its certificate), found
+// before any connect.
+QOR_ERROR_KIND(EIdTLSSetupError, EIdTLSError);
+QOR_ERROR_KIND(EIdTLSHandshakeTimeout, EIdTLSError);
+// The peer closed the TCP connection without ending TLS first: what came last may be cut short.
+QOR_ERROR_KIND(EIdTLSTruncated, EIdTLSError);
+// A TLS start refused: plaintext received before it is still unread, or the handler cannot do TLS.
+QOR_ERROR_KIND(EIdTLSStartRefused, EIdTLSError);
+
 }  // namespace qor

@@ -1,5 +1,8 @@
 #include "qorclnt/socket/IdIOHandler.hpp"
 
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+
 namespace qor {
 
 TIdIOHandler::TIdIOHandler(TComponent* AOwner) : TIdComponent(AOwner) {}
@@ -20,6 +23,10 @@ bool TIdIOHandler::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeou
   if (!WaitReadable(ATimeout)) return false;
   VReceived = ReceiveBuffer(ABuffer, ALength);
   return true;
+}
+
+void TIdIOHandler::StartTLS() {
+  Raise(EIdTLSStartRefused(RSTLSStartUnsupported));
 }
 
 }  // namespace qor

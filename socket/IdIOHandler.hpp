@@ -42,6 +42,8 @@ class TIdIOHandler : public TIdComponent {
   // with VReceived as ReceiveBuffer returns it. A connection calls it only while no idle processing
   // is due, so a handler may wait in any way. Base: WaitReadable, then ReceiveBuffer.
   virtual bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived);
+  // Starts TLS on the open plaintext transport. Base: EIdTLSStartRefused, since it cannot.
+  virtual void StartTLS();
 };
 
 }  // namespace qor

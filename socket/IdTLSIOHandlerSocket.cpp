@@ -1,0 +1,141 @@
+#include "qorclnt/socket/IdTLSIOHandlerSocket.hpp"
+
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+
+namespace qor {
+
+TIdTLSIOHandlerSocket::TIdTLSIOHandlerSocket(TComponent* AOwner) : TIdIOHandlerSocket(AOwner) {}
+
+TIdTLSIOHandlerSocket::~TIdTLSIOHandlerSocket() {
+  EndSession();
+}
+
+void TIdTLSIOHandlerSocket::SetVerifyPeer(bool AValue) {
+  FSettings.VerifyPeer = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetCAFile(const std::string& AValue) {
+  FSettings.CAFile = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetCAPath(const std::string& AValue) {
+  FSettings.CAPath = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetCertFile(const std::string& AValue) {
+  FSettings.CertFile = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetKeyFile(const std::string& AValue) {
+  FSettings.KeyFile = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetMinVersion(TIdTLSVersion AValue) {
+  FSettings.MinVersion = AValue;
+  FContext.reset();
+}
+
+ssl_ctx_st* TIdTLSIOHandlerSocket::Context() {
+  if (!FContext) FContext = NewTLSClientContext(FSettings);
+  return FContext.get();
+}
+
+void TIdTLSIOHandlerSocket::EndSession() {
+  if (FSession && FEstablished && IsConnected()) FSession->Shutdown();
+  FSession.reset();
+  FEstablished = false;
+}
+
+void TIdTLSIOHandlerSocket::Close() {
+  EndSession();
+  TIdIOHandlerSocket::Close();
+}
+
+void TIdTLSIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
+                                      int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
+                                      int32_t ATimeout) {
+  EndSession();
+  Context();  // a setting that cannot work fails before the connect
+  FHost = AHost;
+  FConnectTimeout = ATimeout == IdTimeoutDefault || ATimeout == 0 ? IdTimeoutInfinite : ATimeout;
+  TIdIOHandlerSocket::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
+  if (!FPassThrough) Handshake(FConnectTimeout);
+}
+
+void TIdTLSIOHandlerSocket::StartTLS() {
+  if (FSession) Raise(EIdTLSStartRefused(RSTLSStartActive));
+  if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
+  Handshake(FConnectTimeout);
+}
+
+void TIdTLSIOHandlerSocket::Handshake(int32_t ATimeout) {
+  FPeerName = WithoutZone(FServerName.empty() ? FHost : FServerName);
+  try {
+    FSession = std::make_unique<TIdTLSSession>(Context(), Socket()->Descriptor());
+    FSession->SetPeerName(FPeerName, FSettings.VerifyPeer);
+    FSession->Handshake(ATimeout);
+    FEstablished = true;
+  } catch (...) {
+    // No application byte may pass a connection whose handshake failed.
+    Close();
+    throw;
+  }
+}
+
+bool TIdTLSIOHandlerSocket::WaitReadable(int32_t ATimeout) {
+  if (!FSession) return TIdIOHandlerSocket::WaitReadable(ATimeout);
+  if (!IsConnected()) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
+  return FSession->WaitReadable(ATimeout);
+}
+
+bool TIdTLSIOHandlerSocket::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
+  if (!FSession) return TIdIOHandlerSocket::ReceiveWithin(ABuffer, ALength, ATimeout, VReceived);
+  if (!IsConnected()) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
+  try {
+    return FSession->Receive(ABuffer, ALength, ATimeout, VReceived);
+  } catch (const EIdTLSError&) {
+    // A truncated stream or a fatal alert ends the connection as a peer's close does.
+    Close();
+    throw;
+  }
+}
+
+int32_t TIdTLSIOHandlerSocket::ReceiveBuffer(void* ABuffer, int32_t ALength) {
+  if (!FSession) return TIdIOHandlerSocket::ReceiveBuffer(ABuffer, ALength);
+  if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
+  int32_t received = 0;
+  ReceiveWithin(ABuffer, ALength, IdTimeoutInfinite, received);
+  return received;
+}
+
+int32_t TIdTLSIOHandlerSocket::SendBuffer(const void* ABuffer, int32_t ALength) {
+  if (!FSession) return TIdIOHandlerSocket::SendBuffer(ABuffer, ALength);
+  if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
+  try {
+    return FSession->Send(ABuffer, ALength);
+  } catch (const EIdTLSError&) {
+    Close();
+    throw;
+  }
+}
+
+std::string TIdTLSIOHandlerSocket::TLSVersion() const {
+  return TLSActive() ? FSession->Version() : std::string();
+}
+
+std::string TIdTLSIOHandlerSocket::TLSCipher() const {
+  return TLSActive() ? FSession->Cipher() : std::string();
+}
+
+std::string TIdTLSIOHandlerSocket::VerifiedName() const {
+  return TLSActive() && FSettings.VerifyPeer ? FPeerName : std::string();
+}
+
+}  // namespace qor
