@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <csignal>
 #include <stdexcept>
 
 #include "support/Posix.hpp"
@@ -59,6 +60,21 @@ void TlsPeer::Send(std::string_view ABytes) {
   }
 }
 
+void TlsPeer::SendSplit(std::string_view ABytes, std::chrono::milliseconds APause) {
+  // The record is made into memory, then sent by hand.
+  BIO* const socket = SSL_get_wbio(FSSL);
+  BIO_up_ref(socket);
+  SSL_set0_wbio(FSSL, BIO_new(BIO_s_mem()));
+  SSL_write(FSSL, ABytes.data(), static_cast<int>(ABytes.size()));
+  char* record = nullptr;
+  const long length = BIO_get_mem_data(SSL_get_wbio(FSSL), &record);
+  const std::string bytes(record, static_cast<size_t>(length));
+  SSL_set0_wbio(FSSL, socket);
+  SendPlain(std::string_view(bytes).substr(0, bytes.size() / 2));
+  std::this_thread::sleep_for(APause);
+  SendPlain(std::string_view(bytes).substr(bytes.size() / 2));
+}
+
 std::string TlsPeer::ReadLine() {
   for (;;) {
     const size_t lf = FPending.find('\n');
@@ -88,6 +104,8 @@ std::string TlsPeer::ServerName() const {
 }
 
 TlsServer::TlsServer(TScript AScript, TlsServerOptions AOptions) : FScript(std::move(AScript)) {
+  // OpenSSL's socket BIO writes without MSG_NOSIGNAL: a client that left early must not end the test.
+  std::signal(SIGPIPE, SIG_IGN);
   const TestPki& pki = TestPki::Get();
   FContext = SSL_CTX_new(TLS_server_method());
   const std::string cert = AOptions.Cert.empty() ? pki.ServerCert : AOptions.Cert;
@@ -120,6 +138,7 @@ void TlsServer::Stop() {
   {
     const std::lock_guard<std::mutex> lock(FLock);
     FStopping = true;
+    if (FServing >= 0) ::shutdown(FServing, SHUT_RDWR);
   }
   ::shutdown(FListener.Get(), SHUT_RDWR);  // wakes the accept
   if (FThread.joinable()) FThread.join();
@@ -136,6 +155,7 @@ void TlsServer::Serve() {
     {
       const std::lock_guard<std::mutex> lock(FLock);
       if (!fd.Valid() || FStopping) return;
+      FServing = fd.Get();
     }
     const timeval limit{10, 0};
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -147,6 +167,7 @@ void TlsServer::Serve() {
       // A script that failed ends its connection; the test sees that from the client side.
     }
     const std::lock_guard<std::mutex> lock(FLock);
+    FServing = -1;
     FServerNames.push_back(peer.ServerName());
   }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -32,6 +33,8 @@ class TlsPeer {
   bool Accept();
   // Writes all of ABytes over TLS.
   void Send(std::string_view ABytes);
+  // Writes ABytes over TLS as one record whose bytes go out in two pieces, APause apart.
+  void SendSplit(std::string_view ABytes, std::chrono::milliseconds APause);
   // The next line over TLS with its LF; empty when the peer closed (or failed) first.
   std::string ReadLine();
   // Sends close_notify. Without it, the end of the script closes the TCP connection bare.
@@ -53,7 +56,7 @@ struct TlsServerOptions {
 
 // A TLS server on 127.0.0.1 for tests, on a thread of its own, serving one connection after
 // another with AScript; the peer's socket closes when the script returns. Stopping (or destroying)
-// the server wakes it and joins the thread.
+// the server shuts down the connection being served, wakes it and joins the thread.
 class TlsServer {
  public:
   using TScript = std::function<void(TlsPeer&)>;
@@ -78,6 +81,7 @@ class TlsServer {
   mutable std::mutex FLock;
   std::vector<std::string> FServerNames;
   bool FStopping = false;
+  int FServing = -1;  // the descriptor of the connection being served, which Stop shuts down
   std::thread FThread;
 };
 
