@@ -8,11 +8,12 @@ namespace qor::bench {
 TBenchTransport::TBenchTransport(std::string APattern, TComponent* AOwner)
     : TIdIOHandler(AOwner), FPattern(std::move(APattern)) {}
 
-bool TBenchTransport::WaitReadable(int32_t /*ATimeout*/) {
-  return !FPattern.empty();
+TIdIOResult TBenchTransport::RawWaitReadable(int32_t /*ATimeout*/) {
+  return FPattern.empty() ? TIdIOResult::Expired() : TIdIOResult::Moved(1);
 }
 
-int32_t TBenchTransport::ReceiveBuffer(void* ABuffer, int32_t ALength) {
+TIdIOResult TBenchTransport::RawReceive(void* ABuffer, int32_t ALength, int32_t /*ATimeout*/) {
+  if (FPattern.empty()) return TIdIOResult::Expired();
   auto* out = static_cast<char*>(ABuffer);
   size_t left = static_cast<size_t>(ALength);
   while (left > 0) {
@@ -22,11 +23,11 @@ int32_t TBenchTransport::ReceiveBuffer(void* ABuffer, int32_t ALength) {
     left -= n;
     FOffset = (FOffset + n) % FPattern.size();
   }
-  return ALength;
+  return TIdIOResult::Moved(ALength);
 }
 
-int32_t TBenchTransport::SendBuffer(const void* /*ABuffer*/, int32_t ALength) {
-  return ALength;
+TIdIOResult TBenchTransport::RawSend(const void* /*ABuffer*/, int32_t ALength) {
+  return TIdIOResult::Moved(ALength);
 }
 
 std::string Repeat(const std::string& APattern, size_t AMinBytes) {

@@ -16,11 +16,14 @@ class TBenchTransport : public TIdIOHandler {
   explicit TBenchTransport(std::string APattern, TComponent* AOwner = nullptr);
 
   bool IsConnected() override { return true; }
-  // True at once when the pattern has bytes; false (a time-out) otherwise.
-  bool WaitReadable(int32_t ATimeout) override;
-  // Up to ALength bytes from where the last receive ended, wrapping at the pattern's end.
-  int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) override;
-  int32_t SendBuffer(const void* ABuffer, int32_t ALength) override;
+
+ protected:
+  // Readable at once when the pattern has bytes; a time-out otherwise.
+  TIdIOResult RawWaitReadable(int32_t ATimeout) override;
+  // Up to ALength bytes from where the last receive ended, wrapping at the pattern's end; a time-out
+  // when the pattern is empty.
+  TIdIOResult RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) override;
+  TIdIOResult RawSend(const void* ABuffer, int32_t ALength) override;
 
  private:
   std::string FPattern;

@@ -9,6 +9,16 @@
 
 namespace qor {
 
+TIdDeadline::TIdDeadline(int32_t ATimeout) noexcept
+    : FLimited(ATimeout > 0), FEnd(std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeout)) {}
+
+int32_t TIdDeadline::Left() const noexcept {
+  if (!FLimited) return IdTimeoutInfinite;
+  const auto rest = FEnd - std::chrono::steady_clock::now();
+  if (rest <= std::chrono::steady_clock::duration::zero()) return 0;
+  return static_cast<int32_t>(std::chrono::ceil<std::chrono::milliseconds>(rest).count());
+}
+
 namespace {
 
 // Recorded while the program starts, on the thread that runs the static initialisers: the main one.

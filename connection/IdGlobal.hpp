@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -8,6 +9,19 @@ namespace qor {
 // Time-outs in milliseconds: -2 waits without limit, -1 means the default.
 inline constexpr int32_t IdTimeoutInfinite = -2;
 inline constexpr int32_t IdTimeoutDefault = -1;
+
+// The end of a time-out that starts when it is made: a positive number of ms is a limit, anything
+// else none.
+class TIdDeadline {
+ public:
+  explicit TIdDeadline(int32_t ATimeout) noexcept;
+  // The ms left, rounded up: 0 once the time is up; IdTimeoutInfinite without a limit.
+  int32_t Left() const noexcept;
+
+ private:
+  bool FLimited;
+  std::chrono::steady_clock::time_point FEnd;
+};
 
 inline int32_t MinOf(int32_t A, int32_t B) {
   return B < A ? B : A;

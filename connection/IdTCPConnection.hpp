@@ -193,6 +193,12 @@ class TIdTCPConnection : public TIdComponent {
   void FreeOwnedIOHandler();
   // Hands ACount bytes at AData to the I/O handler until all are sent.
   void SendAll(const char* AData, int32_t ACount);
+  // One receive for FillInputBuffer within ATimeout ms (resolved already): into the input buffer's
+  // room, or the receive chunk when an intercept is set; VTarget says where (null: no handler left).
+  TIdIOResult ReceiveOnce(int32_t ATimeout, char*& VTarget);
+  // A receive or send that failed with AError: a connection shut down, aborted or reset has its socket
+  // closed and, with ARaise, the error raised; any other error is raised as it is.
+  void TransferFailed(int32_t AError, bool ARaise);
   // Filters ACount bytes received at AData (intercept, ASCIIFilter) and makes them unread bytes of the
   // input buffer; returns their number. AData is the receive chunk or the input buffer's room.
   int32_t StoreReceived(char* AData, int32_t ACount);

@@ -1,7 +1,6 @@
 // The read path of TIdTCPConnection: receiving into the input buffer and reading lines.
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -12,7 +11,6 @@
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/runtime/RuntimeErrors.hpp"
 #include "qorclnt/runtime/Strings.hpp"
-#include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
 
@@ -35,43 +33,38 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
   }
   int32_t n;
   do {
-    n = 0;
     char* target = nullptr;
-    // With idle processing the wait comes first, in slices with idle turns, and a turn may detach the
-    // handler; otherwise the receive waits by itself.
-    const bool idle = TIdAntiFreezeBase::ShouldProcessIdle();
-    if (idle && !FIOHandler->WaitReadable(ATimeout)) return TimedOut(ARaiseOnTimeout);
-    if (FIOHandler != nullptr) {
-      // A receive of zero bytes would read as a close, so at least one byte is asked for.
-      const int32_t length = std::max(FRecvBufferSize, 1);
-      // Straight into the input buffer's room, unless an intercept sees the bytes first.
-      if (FIntercept == nullptr) {
-        target = FInBuffer.Room(length);
-      } else {
-        FReceiveChunk.SetSize(length);
-        target = FReceiveChunk.Memory();
-      }
-      if (idle) {
-        n = FIOHandler->ReceiveBuffer(target, length);
-      } else if (!FIOHandler->ReceiveWithin(target, length, ATimeout, n)) {
-        return TimedOut(ARaiseOnTimeout);
-      }
-    } else if (ARaiseIfClosed) {
-      Raise(EIdNotConnected(RSNotConnected));
-    }
+    const TIdIOResult result = ReceiveOnce(ATimeout, target);
+    if (result.TimedOut) return TimedOut(ARaiseOnTimeout);
+    if (target == nullptr && ARaiseIfClosed) Raise(EIdNotConnected(RSNotConnected));  // handler gone
+    n = result.Count;
     FClosedMark = n == 0;
-    // A connection that was shut down, aborted or reset can never deliver again: like the send side,
-    // close the socket, so that the next exchange connects anew instead of writing into a dead one.
-    if (n != 0 && CurrentStack->CheckSocketResult(n, {ESHUTDOWN, ECONNABORTED, ECONNRESET})) {
-      const int32_t code = CurrentStack->LastErrorCode();
+    if (result.Failed()) {
+      TransferFailed(result.Error, FInBuffer.Size() == 0);
       n = 0;
-      DropSocket();
-      if (FInBuffer.Size() == 0) CurrentStack->RaiseErrorCode(code);
     }
     if (n > 0) n = StoreReceived(target, n);
     CheckClosed(ARaiseIfClosed, false);
   } while (n == 0 && Connected());
   return n;
+}
+
+TIdIOResult TIdTCPConnection::ReceiveOnce(int32_t ATimeout, char*& VTarget) {
+  // With idle processing the wait comes first, in slices with idle turns, and a turn may detach the
+  // handler; otherwise the receive waits by itself.
+  const bool idle = TIdAntiFreezeBase::ShouldProcessIdle();
+  if (idle && !FIOHandler->WaitReadable(ATimeout)) return TIdIOResult::Expired();
+  if (FIOHandler == nullptr) return TIdIOResult::Moved(0);
+  // A receive of zero bytes would read as a close, so at least one byte is asked for.
+  const int32_t length = std::max(FRecvBufferSize, 1);
+  // Straight into the input buffer's room, unless an intercept sees the bytes first.
+  if (FIntercept == nullptr) {
+    VTarget = FInBuffer.Room(length);
+  } else {
+    FReceiveChunk.SetSize(length);
+    VTarget = FReceiveChunk.Memory();
+  }
+  return FIOHandler->Receive(VTarget, length, idle ? IdTimeoutInfinite : ATimeout);
 }
 
 int32_t TIdTCPConnection::StoreReceived(char* AData, int32_t ACount) {

@@ -11,6 +11,7 @@
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/runtime/FileStream.hpp"
 #include "qorclnt/runtime/Format.hpp"
+#include "qorclnt/runtime/SendWhole.hpp"
 #include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
@@ -59,23 +60,26 @@ void TIdTCPConnection::WriteBytes(const void* AData, int32_t ACount) {
 }
 
 void TIdTCPConnection::SendAll(const char* AData, int32_t ACount) {
-  int32_t sent = 0;
-  do {
+  SendWhole(static_cast<size_t>(ACount), [this, AData](size_t ADone, size_t ALeft) {
     if (FIOHandler == nullptr) Raise(EIdNotConnected(RSNotConnected));
-    const int32_t n = FIOHandler->SendBuffer(AData + sent, ACount - sent);
+    const TIdIOResult result = FIOHandler->Send(AData + ADone, static_cast<int32_t>(ALeft));
     TIdAntiFreezeBase::IdleTurn(false, false);
     // Zero bytes sent means the peer has gone; the check completes the close.
-    FClosedMark = n == 0;
+    FClosedMark = result.Count == 0;
     CheckClosed(true, false);
-    if (CurrentStack->CheckSocketResult(n, {ESHUTDOWN, ECONNABORTED, ECONNRESET})) {
-      // The number recorded by the check: closing the socket may leave a different one pending.
-      const int32_t code = CurrentStack->LastErrorCode();
-      DropSocket();
-      CurrentStack->RaiseErrorCode(code);
-    }
-    ReportWork(wmWrite, n);
-    sent += n;
-  } while (sent < ACount);
+    if (result.Failed()) TransferFailed(result.Error, true);
+    ReportWork(wmWrite, result.Count);
+    return static_cast<size_t>(result.Count);
+  });
+}
+
+void TIdTCPConnection::TransferFailed(int32_t AError, bool ARaise) {
+  // A connection that was shut down, aborted or reset can never deliver again: the socket is closed,
+  // so that the next exchange connects anew instead of using a dead one.
+  if (CurrentStack->CheckSocketError(AError, {ESHUTDOWN, ECONNABORTED, ECONNRESET})) {
+    DropSocket();
+    if (ARaise) CurrentStack->RaiseErrorCode(AError);
+  }
 }
 
 void TIdTCPConnection::WriteInt32(int32_t AValue, bool AToNetworkOrder) {

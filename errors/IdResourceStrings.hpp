@@ -117,7 +117,8 @@ inline constexpr char RSTLSCAPathMissing[] = "CA path \"%s\" is not a directory.
 inline constexpr char RSTLSCertFileUnreadable[] = "Cannot read certificate file \"%s\".";
 inline constexpr char RSTLSKeyFileUnreadable[] = "Cannot read key file \"%s\".";
 inline constexpr char RSTLSKeyMismatch[] = "Key file \"%s\" does not match certificate file \"%s\".";
-inline constexpr char RSTLSStartPending[] = "TLS start refused: unread plaintext bytes were received before it.";
+inline constexpr char RSTLSStartPending[] =
+    "TLS start refused: unread plaintext bytes were received before it.";
 inline constexpr char RSTLSStartUnsupported[] = "TLS start refused: the I/O handler cannot start TLS.";
 inline constexpr char RSTLSStartActive[] = "TLS start refused: TLS is already active.";
 inline constexpr char RSTLSPeerClosed[] = "TLS handshake failed: the peer closed the connection.";

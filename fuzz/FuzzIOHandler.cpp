@@ -65,28 +65,28 @@ void TFuzzIOHandler::PeekEvent() {
   if (FEvent == ekChunk && FChunk.empty()) FEvent = ekClose;
 }
 
-bool TFuzzIOHandler::WaitReadable(int32_t ATimeout) {
+TIdIOResult TFuzzIOHandler::SocketWaitReadable(int32_t ATimeout) {
   if (!FConnected) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
   PeekEvent();
-  if (FEvent != ekSilence) return true;
+  if (FEvent != ekSilence) return TIdIOResult::Moved(1);
   FEventWaiting = false;
   // A wait without limit outlasts the silence and sees what follows it.
-  return ATimeout == -2 ? WaitReadable(ATimeout) : false;
+  return ATimeout == -2 ? SocketWaitReadable(ATimeout) : TIdIOResult::Expired();
 }
 
-int32_t TFuzzIOHandler::ReceiveBuffer(void* ABuffer, int32_t ALength) {
+TIdIOResult TFuzzIOHandler::SocketReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
+  if (ATimeout != -2 && SocketWaitReadable(ATimeout).TimedOut) return TIdIOResult::Expired();
   if (!FConnected) Raise(EIdClosedSocket(RSClosedSocket));
-  if (ALength <= 0) return 0;
+  if (ALength <= 0) return TIdIOResult::Moved(0);
   for (PeekEvent(); FEvent == ekSilence; PeekEvent()) FEventWaiting = false;
   switch (FEvent) {
     case ekClose:
       FPeerClosed = true;
-      return 0;
+      return TIdIOResult::Moved(0);
     case ekError:
       FEventWaiting = false;
       FReceiveFailed = true;
-      errno = FErrno;
-      return -1;
+      return TIdIOResult::Failure(FErrno);
     default:
       break;
   }
@@ -95,14 +95,14 @@ int32_t TFuzzIOHandler::ReceiveBuffer(void* ABuffer, int32_t ALength) {
   FReceived.append(FChunk, FChunkPos, n);
   FChunkPos += n;
   if (FChunkPos == FChunk.size()) FEventWaiting = false;
-  return static_cast<int32_t>(n);
+  return TIdIOResult::Moved(static_cast<int32_t>(n));
 }
 
-int32_t TFuzzIOHandler::SendBuffer(const void* ABuffer, int32_t ALength) {
+TIdIOResult TFuzzIOHandler::SocketSend(const void* ABuffer, int32_t ALength) {
   if (!FConnected) Raise(EIdClosedSocket(RSClosedSocket));
   const int32_t n = FSendLimit > 0 ? std::min(ALength, FSendLimit) : ALength;
   FSent.append(static_cast<const char*>(ABuffer), static_cast<size_t>(std::max(n, 0)));
-  return n;
+  return TIdIOResult::Moved(n);
 }
 
 }  // namespace qor::fuzz

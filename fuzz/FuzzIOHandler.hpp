@@ -9,8 +9,9 @@
 namespace qor::fuzz {
 
 // A connected transport whose peer is the fuzz input, without sockets, threads or real time. It
-// derives from the socket handler only so that the SOCKS dialogue, which runs over a
-// TIdIOHandlerSocket, can use it; no socket is ever made.
+// stands in for the socket handler's plain socket, so that the connection reaches it through the
+// handler's transport hooks and the SOCKS dialogue through the plain socket operations; no socket is
+// ever made.
 //
 // What the receives see is read from the input one event at a time, when it is needed. An event
 // starts with a control byte:
@@ -39,16 +40,12 @@ class TFuzzIOHandler : public TIdIOHandlerSocket {
                  int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout) override;
   bool IsConnected() override { return FConnected; }
   void Open() override {}
-  // EIdConnClosedGracefully when closed; false for a silence, unless ATimeout is -2 (no limit).
-  bool WaitReadable(int32_t ATimeout) override;
-  // EIdClosedSocket "Disconnected." when closed.
-  int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) override;
-  // The two calls above, as a transport without its own timed receive does it (the socket
-  // handler's version would look for a socket).
-  bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) override {
-    return TIdIOHandler::ReceiveWithin(ABuffer, ALength, ATimeout, VReceived);
-  }
-  int32_t SendBuffer(const void* ABuffer, int32_t ALength) override;
+  // EIdConnClosedGracefully when closed; a time-out for a silence, unless ATimeout is -2 (no limit).
+  TIdIOResult SocketWaitReadable(int32_t ATimeout) override;
+  // EIdClosedSocket "Disconnected." when closed. With a time limit it waits as above first; without
+  // one it outlasts any silence.
+  TIdIOResult SocketReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) override;
+  TIdIOResult SocketSend(const void* ABuffer, int32_t ALength) override;
 
  private:
   enum TEventKind : uint8_t { ekChunk, ekSilence, ekClose, ekError };

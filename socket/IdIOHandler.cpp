@@ -1,5 +1,6 @@
 #include "qorclnt/socket/IdIOHandler.hpp"
 
+#include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
 
@@ -19,10 +20,31 @@ void TIdIOHandler::ConnectTo(const std::string& /*AHost*/, int32_t /*APort*/, co
 
 void TIdIOHandler::Open() {}
 
-bool TIdIOHandler::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
-  if (!WaitReadable(ATimeout)) return false;
-  VReceived = ReceiveBuffer(ABuffer, ALength);
-  return true;
+bool TIdIOHandler::WaitReadable(int32_t ATimeout) {
+  if (BytesHeld() > 0) return true;
+  return RawWaitReadable(ATimeout).Count > 0;
+}
+
+TIdIOResult TIdIOHandler::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
+  if (BytesHeld() > 0) return RawReceive(ABuffer, ALength, 0);
+  if (ATimeout < 0 && ATimeout != IdTimeoutInfinite) return TIdIOResult::Expired();
+  return RawReceive(ABuffer, ALength, ATimeout);
+}
+
+TIdIOResult TIdIOHandler::Send(const void* ABuffer, int32_t ALength) {
+  return RawSend(ABuffer, ALength);
+}
+
+int32_t TIdIOHandler::ReceiveBuffer(void* ABuffer, int32_t ALength) {
+  return Receive(ABuffer, ALength, IdTimeoutInfinite).Count;
+}
+
+int32_t TIdIOHandler::SendBuffer(const void* ABuffer, int32_t ALength) {
+  return Send(ABuffer, ALength).Count;
+}
+
+int32_t TIdIOHandler::BytesHeld() {
+  return 0;
 }
 
 void TIdIOHandler::StartTLS() {

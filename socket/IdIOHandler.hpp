@@ -4,11 +4,18 @@
 #include <string>
 
 #include "qorclnt/connection/IdComponent.hpp"
+#include "qorclnt/socket/IdIOResult.hpp"
 
 namespace qor {
 
 // The transport a connection reaches the network through: open, connect to a host and port, test
 // for readable data with a time-out, receive, send, close, and report whether a transport is open.
+//
+// A connection only calls the non-virtual WaitReadable, Receive and Send (and ReceiveBuffer,
+// SendBuffer built on them). They interpret the time-out once and then call the protected hooks,
+// which a transport overrides: RawWaitReadable, RawReceive, RawSend, BytesHeld, and the public
+// Close. So no override can be bypassed, and a transport that keeps bytes of its own (one that
+// decrypts whole records, say) is never left waiting on its socket while it holds them.
 //
 // The base destructor cannot reach a derived Close (the derived part is gone by then), so a class
 // that holds a transport closes it in its own destructor.
@@ -30,20 +37,40 @@ class TIdIOHandler : public TIdComponent {
   virtual bool IsConnected() = 0;
   // Prepares for a new ConnectTo. Base: nothing.
   virtual void Open();
-  // True when bytes, or the peer's close, can be received within ATimeout ms (-2: no limit; 0: poll).
-  virtual bool WaitReadable(int32_t ATimeout) = 0;
-  // Receives up to ALength bytes into ABuffer: the count, 0 when the peer has closed, -1 on failure
-  // with the system error number left pending for CheckSocketResult.
-  virtual int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) = 0;
-  // Sends up to ALength bytes from ABuffer: the count sent (possibly fewer) or -1 as above.
-  virtual int32_t SendBuffer(const void* ABuffer, int32_t ALength) = 0;
-  // Waits up to ATimeout ms (-2: no limit; 0: poll) for bytes or the peer's close and receives up to
-  // ALength bytes into ABuffer: false when the time ran out with nothing received; otherwise true,
-  // with VReceived as ReceiveBuffer returns it. A connection calls it only while no idle processing
-  // is due, so a handler may wait in any way. Base: WaitReadable, then ReceiveBuffer.
-  virtual bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived);
+
+  // True when bytes, or the peer's close, can be received within ATimeout ms (-2: no limit; 0: poll);
+  // true at once while the transport holds bytes.
+  bool WaitReadable(int32_t ATimeout);
+  // One receive of up to ALength bytes into ABuffer that waits up to ATimeout ms for them (-2: no
+  // limit; 0: poll; any other negative time: none at all, the outcome is a time-out). While the
+  // transport holds bytes it gets no time to wait. The outcome carries the count (0: the peer has
+  // closed), the error number of a failure, or the time-out.
+  TIdIOResult Receive(void* ABuffer, int32_t ALength, int32_t ATimeout);
+  // One send of up to ALength bytes from ABuffer: the count sent (possibly fewer) or the failure.
+  TIdIOResult Send(const void* ABuffer, int32_t ALength);
+  // Receive without a time limit and Send, as bare counts (-1 on failure; the error number is in
+  // the outcome of Receive and Send only).
+  int32_t ReceiveBuffer(void* ABuffer, int32_t ALength);
+  int32_t SendBuffer(const void* ABuffer, int32_t ALength);
   // Starts TLS on the open plaintext transport. Base: EIdTLSStartRefused, since it cannot.
   virtual void StartTLS();
+
+ protected:
+  // The hooks of a transport. Each returns its outcome with the error number taken right at the
+  // system call; none leaves anything in errno for later.
+  //
+  // Waits up to ATimeout ms (-2: no limit; 0: poll) for bytes or the peer's close: Count 1 when
+  // readable, else TimedOut (or a failure, which reads as not readable).
+  virtual TIdIOResult RawWaitReadable(int32_t ATimeout) = 0;
+  // Receives up to ALength (at least 1) bytes, waiting up to ATimeout ms (-2: no limit; 0: poll; never
+  // another negative value). A caller with idle processing waits through RawWaitReadable first and
+  // then receives without limit, so a hook may wait in any way it likes.
+  virtual TIdIOResult RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) = 0;
+  // Sends up to ALength bytes; fewer is allowed.
+  virtual TIdIOResult RawSend(const void* ABuffer, int32_t ALength) = 0;
+  // The bytes the transport already holds for the next receive, so that nothing need be waited for.
+  // Base: 0.
+  virtual int32_t BytesHeld();
 };
 
 }  // namespace qor

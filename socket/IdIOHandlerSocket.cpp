@@ -40,25 +40,34 @@ bool TIdIOHandlerSocket::IsConnected() {
   return FSocket && FSocket->Allocated();
 }
 
-bool TIdIOHandlerSocket::WaitReadable(int32_t ATimeout) {
+TIdIOResult TIdIOHandlerSocket::SocketWaitReadable(int32_t ATimeout) {
   if (!FSocket) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
-  return FSocket->WaitReadable(ATimeout);
+  return FSocket->WaitReadable(ATimeout) ? TIdIOResult::Moved(1) : TIdIOResult::Expired();
 }
 
-int32_t TIdIOHandlerSocket::ReceiveBuffer(void* ABuffer, int32_t ALength) {
+TIdIOResult TIdIOHandlerSocket::SocketReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
   if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
-  return FSocket->ReceiveBuffer(ABuffer, ALength, 0);
+  return FSocket->Receive(ABuffer, ALength, ATimeout);
 }
 
-bool TIdIOHandlerSocket::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
-  if (!FSocket) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
-  return FSocket->ReceiveWithin(ABuffer, ALength, ATimeout, VReceived);
-}
-
-int32_t TIdIOHandlerSocket::SendBuffer(const void* ABuffer, int32_t ALength) {
+TIdIOResult TIdIOHandlerSocket::SocketSend(const void* ABuffer, int32_t ALength) {
   if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
-  return FSocket->SendBuffer(ABuffer, ALength, 0);
+  return FSocket->Send(ABuffer, ALength);
 }
+
+TIdIOResult TIdIOHandlerSocket::RawWaitReadable(int32_t ATimeout) {
+  return SocketWaitReadable(ATimeout);
+}
+
+TIdIOResult TIdIOHandlerSocket::RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
+  return SocketReceive(ABuffer, ALength, ATimeout);
+}
+
+TIdIOResult TIdIOHandlerSocket::RawSend(const void* ABuffer, int32_t ALength) {
+  return SocketSend(ABuffer, ALength);
+}
+
+void TIdIOHandlerSocket::AfterConnect(int32_t /*ATimeLeft*/) {}
 
 void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
                                    int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
@@ -68,6 +77,8 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
   const bool viaProxy = socks.Version() != svNoSocks;
   const std::string host = viaProxy ? socks.Host() : AHost;
   const int32_t port = viaProxy ? socks.Port() : APort;
+  // The time-out bounds the whole connect: the proxy's dialogue and AfterConnect get what is left.
+  const TIdDeadline deadline(ATimeout == IdTimeoutInfinite ? 0 : ATimeout);
 
   TIdIOHandler::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
   if (!FSocket) FSocket = std::make_unique<TIdSocketHandle>();
@@ -95,7 +106,8 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
   } else {
     ConnectWithTimeout(ATimeout);
   }
-  SocksInfo()->NegotiateProxy(AHost, APort);
+  SocksInfo()->NegotiateProxy(AHost, APort, deadline.Left());
+  AfterConnect(deadline.Left());
 }
 
 // Waits for the worker in steps, with idle processing after each; a time-out up to one step is one

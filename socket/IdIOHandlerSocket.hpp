@@ -41,15 +41,15 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // Makes the socket handle, or resets it for a new connect. The reset forgets the descriptor without
   // closing it: after a failed ConnectTo, call Close first, or that descriptor stays open for good.
   void Open() override;
-  // EIdConnClosedGracefully when the socket holds no descriptor.
-  bool WaitReadable(int32_t ATimeout) override;
-  // EIdClosedSocket "Disconnected." when not connected; otherwise the socket's raw result.
-  int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) override;
-  int32_t SendBuffer(const void* ABuffer, int32_t ALength) override;
-  // One receive that waits by itself (see TIdSocketHandle::ReceiveWithin); EIdConnClosedGracefully
-  // when the socket holds no descriptor. It does not call WaitReadable or ReceiveBuffer: a class that
-  // overrides those overrides this as well.
-  bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) override;
+
+  // The plain socket, below any transport that wraps its bytes: SOCKS talks to the proxy through
+  // these, and the hooks of this class call them. A class that wraps the bytes (TLS) overrides the
+  // hooks and builds on these; only a stand-in for the socket itself (a test double) overrides these.
+  // Wait: EIdConnClosedGracefully when no socket was made. Receive and send: EIdClosedSocket
+  // "Disconnected." when the socket holds no descriptor. Time-outs as TIdIOHandler::Receive has them.
+  virtual TIdIOResult SocketWaitReadable(int32_t ATimeout);
+  virtual TIdIOResult SocketReceive(void* ABuffer, int32_t ALength, int32_t ATimeout);
+  virtual TIdIOResult SocketSend(const void* ABuffer, int32_t ALength);
 
   // Null until the first Open (or ConnectTo).
   TIdSocketHandle* Socket() const noexcept { return FSocket.get(); }
@@ -64,6 +64,14 @@ class TIdIOHandlerSocket : public TIdIOHandler {
 
  protected:
   void Notification(TComponent* AComponent, TOperation AOperation) override;
+  // The transport hooks: the plain socket operations above.
+  TIdIOResult RawWaitReadable(int32_t ATimeout) override;
+  TIdIOResult RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) override;
+  TIdIOResult RawSend(const void* ABuffer, int32_t ALength) override;
+  // Runs at the end of every successful ConnectTo, after any SOCKS negotiation, with the time the
+  // connect has left in ms (-2: no limit; 0 or more otherwise). A transport that wraps the socket
+  // starts here (a TLS handshake, say), within that time. Base: nothing.
+  virtual void AfterConnect(int32_t ATimeLeft);
 
  private:
   void ConnectWithTimeout(int32_t ATimeout);

@@ -4,7 +4,6 @@
 #include <sys/time.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "qorclnt/connection/IdAntiFreezeBase.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
@@ -128,39 +127,31 @@ bool TIdSocketHandle::WaitReadableOnce(int32_t ATimeout) {
   return readable;
 }
 
-bool TIdSocketHandle::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
-  using Clock = std::chrono::steady_clock;
+TIdIOResult TIdSocketHandle::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
   if (!FAllocated) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
-  if (ATimeout < 0 && ATimeout != IdTimeoutInfinite) return false;  // a time that no wait accepts
+  if (ATimeout < 0 && ATimeout != IdTimeoutInfinite) return TIdIOResult::Expired();  // no wait accepts it
+  const TIdDeadline deadline(ATimeout);
   int32_t flags = MSG_DONTWAIT;
-  Clock::time_point start;
   if (ATimeout != 0) {
     if (!SetReceiveTimeout(ATimeout == IdTimeoutInfinite ? 0 : ATimeout)) {
-      VReceived = -1;
-      return true;
+      return TIdIOResult::Failure(CurrentStack->LastSystemError());
     }
     flags = 0;
-    if (ATimeout > 0) start = Clock::now();
   }
   for (;;) {
-    VReceived = CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, flags);
-    if (VReceived != -1) return true;
+    const int32_t n = CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, flags);
+    if (n != -1) return TIdIOResult::Moved(n);
     const int32_t error = CurrentStack->LastSystemError();
-    // (EWOULDBLOCK is EAGAIN on this system.) Any other failure stays pending for the caller.
-    if (error != EAGAIN && error != EINTR) return true;
+    // (EWOULDBLOCK is EAGAIN on this system.) Any other failure goes to the caller.
+    if (error != EAGAIN && error != EINTR) return TIdIOResult::Failure(error);
     // The receive ended with nothing: a signal interrupted it (with a receive time-out the system
     // never restarts it), or the time-out ran out, which the system's timer tick may end a little
     // early. The rest of the time is waited out with a poll, which resumes after signals; then
     // whatever is there is taken without blocking.
-    int32_t left = ATimeout;  // -2 (no limit) stays
-    if (ATimeout > 0) {
-      const auto rest = std::chrono::milliseconds(ATimeout) - (Clock::now() - start);
-      if (rest <= Clock::duration::zero()) return false;
-      left = static_cast<int32_t>(std::chrono::ceil<std::chrono::milliseconds>(rest).count());
-    }
-    if (left == 0) return false;
+    const int32_t left = ATimeout == 0 ? 0 : deadline.Left();  // -2 (no limit) stays
+    if (left == 0) return TIdIOResult::Expired();
     FWaitList.assign(1, FDescriptor);
-    if (CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left) != 1) return false;
+    if (CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left) != 1) return TIdIOResult::Expired();
     flags = MSG_DONTWAIT;
   }
 }
@@ -186,6 +177,16 @@ bool TIdSocketHandle::ClearReceiveTimeout() {
 
 int32_t TIdSocketHandle::SendBuffer(const void* ABuffer, int32_t ALength, int32_t AFlags) {
   return CurrentStack->SendData(FDescriptor, ABuffer, ALength, AFlags);
+}
+
+TIdIOResult TIdSocketHandle::Send(const void* ABuffer, int32_t ALength) {
+  for (;;) {
+    const int32_t n = CurrentStack->SendData(FDescriptor, ABuffer, ALength, 0);
+    if (n != -1) return TIdIOResult::Moved(n);
+    const int32_t error = CurrentStack->LastSystemError();
+    // A signal that came before any byte went out: the send is simply made again.
+    if (error != EINTR) return TIdIOResult::Failure(error);
+  }
 }
 
 void TIdSocketHandle::SetOption(int32_t ALevel, int32_t AOption, const void* AValue, int32_t ALength) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "qorclnt/socket/IdIOResult.hpp"
 #include "qorclnt/socket/IdStack.hpp"
 
 namespace qor {
@@ -50,18 +51,20 @@ class TIdSocketHandle {
   // slices of at most the anti-freeze's IdleTimeOut, the odd remainder first.
   bool WaitReadable(int32_t ATimeout);
   // One receive of up to ALength bytes into ABuffer that waits by itself up to ATimeout ms (-2: no
-  // limit; 0: poll; any other negative time: none at all): false when the time ran out with nothing
-  // received, else true with VReceived the raw result as ReceiveBuffer's. The wait is the socket's
-  // receive time-out, given to the system only when it changes, so that a receive usually takes one
-  // system call; when a signal (or the system's coarser timer) ends that receive before the time is
-  // up, a poll waits out the rest. No idle turns. EIdConnClosedGracefully when no descriptor is open.
-  bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived);
+  // limit; 0: poll; any other negative time: none at all): the count (0 when the peer has closed),
+  // the time-out, or the failure with its error number. The wait is the socket's receive time-out,
+  // given to the system only when it changes, so that a receive usually takes one system call; when a
+  // signal (or the system's coarser timer) ends that receive before the time is up, a poll waits out
+  // the rest. No idle turns. EIdConnClosedGracefully when no descriptor is open.
+  TIdIOResult Receive(void* ABuffer, int32_t ALength, int32_t ATimeout);
+  // One send of up to ALength bytes; made again when a signal interrupts it before any byte went out.
+  TIdIOResult Send(const void* ABuffer, int32_t ALength);
   // Raw results: bytes moved, 0 when the peer has closed (receive), -1 on failure. A receive blocks
-  // without limit again: a time-out that ReceiveWithin left on the socket is taken off first.
+  // without limit again: a time-out that Receive left on the socket is taken off first.
   int32_t ReceiveBuffer(void* ABuffer, int32_t ALength, int32_t AFlags);
   int32_t SendBuffer(const void* ABuffer, int32_t ALength, int32_t AFlags);
   // setsockopt; EIdSocketError on failure. (A receive time-out set here is the caller's: only
-  // ReceiveWithin changes it afterwards.)
+  // Receive changes it afterwards.)
   void SetOption(int32_t ALevel, int32_t AOption, const void* AValue, int32_t ALength);
   // Forgets the descriptor (closing nothing: call it only when none is open) and the remote
   // endpoint, and with AResetLocal the local one too. The client port range is kept.
@@ -91,7 +94,7 @@ class TIdSocketHandle {
   // Gives the descriptor a receive time-out of AMs ms (0: none) unless it has that one already;
   // false, with the error number pending, when the system refuses.
   bool SetReceiveTimeout(int32_t AMs);
-  // Takes a time-out that ReceiveWithin set off the descriptor; false as above.
+  // Takes a time-out that Receive set off the descriptor; false as above.
   bool ClearReceiveTimeout();
 
   TIdStackSocketHandle FDescriptor = -1;

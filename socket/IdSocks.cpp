@@ -1,5 +1,6 @@
 #include "qorclnt/socket/IdSocks.hpp"
 
+#include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 
 namespace qor {
@@ -16,13 +17,17 @@ void TIdSocksInfo::Assign(const TIdSocksInfo& ASource) {
 }
 
 void TIdSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort) {
+  NegotiateProxy(AHost, APort, IdTimeoutInfinite);
+}
+
+void TIdSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort, int32_t ATimeout) {
   switch (FVersion) {
     case svSocks4:
     case svSocks4A:
-      NegotiateSocks4(AHost, APort);
+      NegotiateSocks4(AHost, APort, ATimeout);
       break;
     case svSocks5:
-      NegotiateSocks5(AHost, APort);
+      NegotiateSocks5(AHost, APort, ATimeout);
       break;
     case svNoSocks:
       break;

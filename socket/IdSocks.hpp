@@ -16,7 +16,7 @@ inline constexpr int32_t IdSocksDefaultPort = 1080;
 
 // The proxy settings of a socket I/O handler. With a Version other than svNoSocks the handler
 // connects to Host:Port and then lets NegotiateProxy ask the proxy for the destination, over the
-// handler's own SendBuffer and ReceiveBuffer.
+// handler's plain socket (below any transport that wraps the bytes).
 class TIdSocksInfo : public TIdComponent {
  public:
   explicit TIdSocksInfo(TComponent* AOwner);
@@ -25,6 +25,9 @@ class TIdSocksInfo : public TIdComponent {
   void Assign(const TIdSocksInfo& ASource);
   // Runs the proxy dialogue for the destination AHost:APort; nothing with svNoSocks.
   void NegotiateProxy(const std::string& AHost, int32_t APort);
+  // The same within ATimeout ms (-2: no limit): a proxy that has not answered in time is one that
+  // did not respond (SOCKS 5), or a receive that timed out, EIdReadTimeout (SOCKS 4).
+  void NegotiateProxy(const std::string& AHost, int32_t APort, int32_t ATimeout);
 
   TSocksAuthentication Authentication() const noexcept { return FAuthentication; }
   void SetAuthentication(TSocksAuthentication AValue) noexcept { FAuthentication = AValue; }
@@ -47,10 +50,11 @@ class TIdSocksInfo : public TIdComponent {
   void Notification(TComponent* AComponent, TOperation AOperation) override;
 
  private:
-  // The SOCKS 4 or 4A dialogue (by Version); the user id is cut to 255 bytes.
-  void NegotiateSocks4(const std::string& AHost, int32_t APort);
+  // The SOCKS 4 or 4A dialogue (by Version); the user id is cut to 255 bytes. Both dialogues end
+  // within ATimeout ms (-2: no limit).
+  void NegotiateSocks4(const std::string& AHost, int32_t APort, int32_t ATimeout);
   // The SOCKS 5 dialogue, with user name and password when Authentication asks for them.
-  void NegotiateSocks5(const std::string& AHost, int32_t APort);
+  void NegotiateSocks5(const std::string& AHost, int32_t APort, int32_t ATimeout);
 
   TSocksAuthentication FAuthentication = saNoAuthentication;
   std::string FHost;

@@ -1,13 +1,15 @@
-// The client side of the SOCKS 4, 4A and 5 dialogues, run over the I/O handler's connected socket
-// right after its TCP connect to the proxy.
+// The client side of the SOCKS 4, 4A and 5 dialogues, run over the I/O handler's plain connected
+// socket right after its TCP connect to the proxy, before any transport that wraps the bytes.
 
 #include <array>
 #include <cerrno>
 #include <span>
 #include <string>
 
+#include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/SendWhole.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "qorclnt/socket/IdSocks.hpp"
 #include "qorclnt/socket/IdStack.hpp"
@@ -86,34 +88,34 @@ std::string PortBytes(int32_t APort) {
   return std::string(reinterpret_cast<const char*>(&port), sizeof port);
 }
 
-// The handler's socket as the dialogues use it: whole requests out, whole replies in.
+// The handler's plain socket as the dialogues use it: whole requests out, whole replies in, every
+// receive within what is left of the dialogue's time.
 class TProxyLink {
  public:
-  explicit TProxyLink(TIdIOHandlerSocket* AHandler) : FHandler(AHandler) {
+  TProxyLink(TIdIOHandlerSocket* AHandler, int32_t ATimeout) : FHandler(AHandler), FDeadline(ATimeout) {
     if (AHandler == nullptr) Raise(EIdClosedSocket(RSClosedSocket));
   }
 
   // Sends every byte of ARequest; a failed send raises the socket's error.
   void Send(const std::string& ARequest) {
-    for (size_t sent = 0; sent < ARequest.size();) {
-      const int32_t n =
-          FHandler->SendBuffer(ARequest.data() + sent, static_cast<int32_t>(ARequest.size() - sent));
-      if (n <= 0) {
-        CurrentStack->CheckSocketResult(n);  // raises for -1
-        RaiseNoResponse();
-      }
-      sent += static_cast<size_t>(n);
-    }
+    SendWhole(ARequest.size(), [this, &ARequest](size_t ADone, size_t ALeft) {
+      const TIdIOResult result = FHandler->SocketSend(ARequest.data() + ADone, static_cast<int32_t>(ALeft));
+      if (result.Failed()) CurrentStack->CheckSocketError(result.Error);  // raises
+      if (result.Count == 0) RaiseNoResponse();
+      return static_cast<size_t>(result.Count);
+    });
   }
 
   // Receives exactly ACount bytes, and not one more: what follows belongs to the destination. A proxy
-  // that closes or a receive that fails before the count is complete is a proxy that did not respond.
+  // that closes or a receive that fails before the count is complete is a proxy that did not respond;
+  // one that is still silent when the time is up, a receive that timed out.
   void Receive(void* ABuffer, size_t ACount) {
     for (size_t got = 0; got < ACount;) {
-      const int32_t n =
-          FHandler->ReceiveBuffer(static_cast<char*>(ABuffer) + got, static_cast<int32_t>(ACount - got));
-      if (n <= 0) RaiseNoResponse();
-      got += static_cast<size_t>(n);
+      const TIdIOResult result = FHandler->SocketReceive(
+          static_cast<char*>(ABuffer) + got, static_cast<int32_t>(ACount - got), FDeadline.Left());
+      if (result.TimedOut) Raise(EIdReadTimeout(RSReadTimeout));
+      if (result.Count <= 0) RaiseNoResponse();
+      got += static_cast<size_t>(result.Count);
     }
   }
 
@@ -130,6 +132,7 @@ class TProxyLink {
 
  private:
   TIdIOHandlerSocket* FHandler;
+  TIdDeadline FDeadline;
 };
 
 // The bytes of a SOCKS 5 connect reply after its first five, by address type: the rest of an IPv4
@@ -150,14 +153,14 @@ size_t Socks5ReplyRest(uint8_t AAddressType, uint8_t AFifthByte) {
 
 }  // namespace
 
-void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
+void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort, int32_t ATimeout) {
   const bool byName = FVersion == svSocks4A;
   const std::string userId = FUsername.substr(0, IdSocksMaxText);
   CheckPort(APort);
   if (byName) CheckTextLength(AHost);
   CheckNoZeroByte(userId);
   if (byName) CheckNoZeroByte(AHost);
-  TProxyLink link(FHandler);
+  TProxyLink link(FHandler, ATimeout);
   // Version 4, CONNECT, the port, the address (0.0.0.1 asks the proxy to resolve the name that
   // follows the user id), the user id and a 0 byte.
   std::string request{4, 1};
@@ -178,7 +181,7 @@ void TIdSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
   if (reply[1] != 90) RaiseSocksFailure(reply[1], 91, Socks4Failures);
 }
 
-void TIdSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
+void TIdSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort, int32_t ATimeout) {
   const bool withPassword = FAuthentication == saUsernamePassword;
   if (withPassword) {
     CheckTextLength(FUsername);
@@ -186,7 +189,7 @@ void TIdSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
   }
   CheckTextLength(AHost);
   CheckPort(APort);
-  TProxyLink link(FHandler);
+  TProxyLink link(FHandler, ATimeout);
 
   // Method selection: one method offered, and the proxy must pick it.
   const char method = withPassword ? 2 : 0;

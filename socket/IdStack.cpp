@@ -94,11 +94,13 @@ std::string TIdStack::ErrorText(int32_t AErrorCode) {
 }
 
 bool TIdStack::CheckSocketResult(int32_t AResult, std::initializer_list<int32_t> AIgnore) {
-  if (AResult != -1) return false;
-  const int32_t code = LastSystemError();
-  LastThreadError = {FSerial, code};
-  if (std::find(AIgnore.begin(), AIgnore.end(), code) != AIgnore.end()) return true;
-  RaiseErrorCode(code);
+  return AResult == -1 && CheckSocketError(LastSystemError(), AIgnore);
+}
+
+bool TIdStack::CheckSocketError(int32_t AError, std::initializer_list<int32_t> AIgnore) {
+  LastThreadError = {FSerial, AError};
+  if (std::find(AIgnore.begin(), AIgnore.end(), AError) != AIgnore.end()) return true;
+  RaiseErrorCode(AError);
 }
 
 void TIdStack::RaiseErrorCode(int32_t ACode) {

@@ -106,6 +106,9 @@ class TIdStack {
   // False when AResult is not -1. Otherwise records LastSystemError as the calling thread's
   // LastErrorCode and returns true when that number is in AIgnore, else raises EIdSocketError for it.
   bool CheckSocketResult(int32_t AResult, std::initializer_list<int32_t> AIgnore = {});
+  // The same for a failure whose error number AError was taken at the call: recorded as the calling
+  // thread's LastErrorCode; true when it is in AIgnore, else EIdSocketError for it.
+  bool CheckSocketError(int32_t AError, std::initializer_list<int32_t> AIgnore = {});
   // Raises EIdSocketError with ACode and ErrorText(ACode).
   [[noreturn]] void RaiseErrorCode(int32_t ACode);
   // A new IPv4 socket; EIdInvalidSocket when the system gives none.

@@ -11,7 +11,12 @@ struct ssl_st;
 namespace qor {
 
 // The lowest TLS protocol version a connection accepts.
-enum TIdTLSVersion : uint16_t { tvTLSv1 = 0x0301, tvTLSv1_1 = 0x0302, tvTLSv1_2 = 0x0303, tvTLSv1_3 = 0x0304 };
+enum TIdTLSVersion : uint16_t {
+  tvTLSv1 = 0x0301,
+  tvTLSv1_1 = 0x0302,
+  tvTLSv1_2 = 0x0303,
+  tvTLSv1_3 = 0x0304
+};
 
 // What a TLS client context is made of.
 struct TIdTLSSettings {

@@ -64,9 +64,15 @@ void TIdTLSIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, c
   EndSession();
   Context();  // a setting that cannot work fails before the connect
   FHost = AHost;
-  FConnectTimeout = ATimeout == IdTimeoutDefault || ATimeout == 0 ? IdTimeoutInfinite : ATimeout;
+  FConnectTimeout = ATimeout > 0 ? ATimeout : IdTimeoutInfinite;
   TIdIOHandlerSocket::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
-  if (!FPassThrough) Handshake(FConnectTimeout);
+}
+
+void TIdTLSIOHandlerSocket::AfterConnect(int32_t ATimeLeft) {
+  if (FPassThrough) return;
+  // A timed connect of a step or less waits its whole time; the handshake still gets one step.
+  Handshake(ATimeLeft == IdTimeoutInfinite ? ATimeLeft
+                                           : MaxOf(ATimeLeft, MinOf(FConnectTimeout, ConnectStepMs)));
 }
 
 void TIdTLSIOHandlerSocket::StartTLS() {
@@ -89,17 +95,21 @@ void TIdTLSIOHandlerSocket::Handshake(int32_t ATimeout) {
   }
 }
 
-bool TIdTLSIOHandlerSocket::WaitReadable(int32_t ATimeout) {
-  if (!FSession) return TIdIOHandlerSocket::WaitReadable(ATimeout);
-  if (!IsConnected()) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
-  return FSession->WaitReadable(ATimeout);
+int32_t TIdTLSIOHandlerSocket::BytesHeld() {
+  return FSession ? FSession->Decrypted() : 0;
 }
 
-bool TIdTLSIOHandlerSocket::ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
-  if (!FSession) return TIdIOHandlerSocket::ReceiveWithin(ABuffer, ALength, ATimeout, VReceived);
+TIdIOResult TIdTLSIOHandlerSocket::RawWaitReadable(int32_t ATimeout) {
+  if (!FSession) return SocketWaitReadable(ATimeout);
   if (!IsConnected()) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
+  return FSession->WaitReadable(ATimeout) ? TIdIOResult::Moved(1) : TIdIOResult::Expired();
+}
+
+TIdIOResult TIdTLSIOHandlerSocket::RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
+  if (!FSession) return SocketReceive(ABuffer, ALength, ATimeout);
+  if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
   try {
-    return FSession->Receive(ABuffer, ALength, ATimeout, VReceived);
+    return FSession->Receive(ABuffer, ALength, ATimeout);
   } catch (const EIdTLSError&) {
     // A truncated stream or a fatal alert ends the connection as a peer's close does.
     Close();
@@ -107,16 +117,8 @@ bool TIdTLSIOHandlerSocket::ReceiveWithin(void* ABuffer, int32_t ALength, int32_
   }
 }
 
-int32_t TIdTLSIOHandlerSocket::ReceiveBuffer(void* ABuffer, int32_t ALength) {
-  if (!FSession) return TIdIOHandlerSocket::ReceiveBuffer(ABuffer, ALength);
-  if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
-  int32_t received = 0;
-  ReceiveWithin(ABuffer, ALength, IdTimeoutInfinite, received);
-  return received;
-}
-
-int32_t TIdTLSIOHandlerSocket::SendBuffer(const void* ABuffer, int32_t ALength) {
-  if (!FSession) return TIdIOHandlerSocket::SendBuffer(ABuffer, ALength);
+TIdIOResult TIdTLSIOHandlerSocket::RawSend(const void* ABuffer, int32_t ALength) {
+  if (!FSession) return SocketSend(ABuffer, ALength);
   if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
   try {
     return FSession->Send(ABuffer, ALength);

@@ -24,14 +24,10 @@ class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
 
   // Sends close_notify (without waiting), then closes the socket.
   void Close() override;
-  // Checks the settings before anything else (EIdTLSSetupError), connects the socket within
-  // ATimeout, then, unless PassThrough, runs the handshake within ATimeout again.
+  // Checks the settings before anything else (EIdTLSSetupError), then connects; unless PassThrough,
+  // the handshake follows within the time the connect has left.
   void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP, int32_t ABoundPort,
                  int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout) override;
-  bool WaitReadable(int32_t ATimeout) override;
-  int32_t ReceiveBuffer(void* ABuffer, int32_t ALength) override;
-  int32_t SendBuffer(const void* ABuffer, int32_t ALength) override;
-  bool ReceiveWithin(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) override;
   // Runs the handshake on the open plaintext connection, within the time-out of the last ConnectTo.
   // EIdTLSStartRefused when TLS is already active; on a failure the socket is closed.
   void StartTLS() override;
@@ -63,6 +59,16 @@ class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
   bool PassThrough() const noexcept { return FPassThrough; }
   void SetPassThrough(bool AValue) noexcept { FPassThrough = AValue; }
 
+ protected:
+  // Without TLS these are the socket's; with it they go through the TLS connection. A truncated
+  // stream or a fatal alert closes the socket and raises (EIdTLSTruncated, EIdTLSError).
+  TIdIOResult RawWaitReadable(int32_t ATimeout) override;
+  TIdIOResult RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) override;
+  TIdIOResult RawSend(const void* ABuffer, int32_t ALength) override;
+  // Decrypted bytes waiting to be read.
+  int32_t BytesHeld() override;
+  void AfterConnect(int32_t ATimeLeft) override;
+
  private:
   // The context for the current settings, made (and checked) on first use after a change.
   ssl_ctx_st* Context();
@@ -76,8 +82,8 @@ class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
   TIdSSLContext FContext;
   std::unique_ptr<TIdTLSSession> FSession;
   bool FEstablished = false;
-  std::string FPeerName;       // the name checked in the last handshake
-  std::string FHost;           // the host of the last ConnectTo
+  std::string FPeerName;         // the name checked in the last handshake
+  std::string FHost;             // the host of the last ConnectTo
   int32_t FConnectTimeout = -2;  // the handshake's time-out, from the last ConnectTo
 };
 

@@ -138,8 +138,9 @@ void TIdTLSSession::Handshake(int32_t ATimeout) {
   const long verified = SSL_get_verify_result(FSSL);
   if (verified != X509_V_OK) {
     ERR_clear_error();
-    Raise(EIdTLSVerifyError::CreateWithCode(static_cast<int32_t>(verified),
-                                            Format(RSTLSVerifyFailed, {X509_verify_cert_error_string(verified)})));
+    Raise(EIdTLSVerifyError::CreateWithCode(
+        static_cast<int32_t>(verified),
+        Format(RSTLSVerifyFailed, {X509_verify_cert_error_string(verified)})));
   }
   if (error == SSL_ERROR_SYSCALL) {
     ERR_clear_error();
@@ -149,8 +150,8 @@ void TIdTLSSession::Handshake(int32_t ATimeout) {
   Raise(EIdTLSError(Format(RSTLSFailed, {TakeTLSErrorReason()})));
 }
 
-bool TIdTLSSession::HasPending() const {
-  return SSL_has_pending(FSSL) == 1;
+int32_t TIdTLSSession::Decrypted() const {
+  return FEnd == reData ? SSL_pending(FSSL) : 0;
 }
 
 TIdTLSSession::TReadEnd TIdTLSSession::Read(void* AData, int32_t ALength, int32_t& VCount) {
@@ -175,7 +176,6 @@ TIdTLSSession::TReadEnd TIdTLSSession::Read(void* AData, int32_t ALength, int32_
       // A socket failure is the socket's (the caller sees it as over TCP); an end of the stream
       // without close_notify is a truncation.
       if (FSystemError != 0) {
-        FFailureErrno = FSystemError;
         ERR_clear_error();
         return reSystem;
       }
@@ -193,25 +193,26 @@ TIdTLSSession::TReadEnd TIdTLSSession::Read(void* AData, int32_t ALength, int32_
 }
 
 bool TIdTLSSession::WaitReadable(int32_t ATimeout) {
-  if (HasPending() || FEnd != reData) return true;
+  // Bytes OpenSSL holds (a part of a record, say) are taken in by the peek without a wait on the
+  // socket; only what is still missing is waited for.
+  if (Decrypted() > 0 || FEnd != reData) return true;
   SetDeadline(ATimeout);
   int32_t count = 0;
   return Read(nullptr, 0, count) != reTimeOut;
 }
 
-bool TIdTLSSession::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived) {
+TIdIOResult TIdTLSSession::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
   SetDeadline(ATimeout);
-  VReceived = 0;
-  switch (Read(ABuffer, ALength, VReceived)) {
+  int32_t count = 0;
+  switch (Read(ABuffer, ALength, count)) {
     case reData:
+      return TIdIOResult::Moved(count);
     case reClosed:
-      return true;
+      return TIdIOResult::Moved(0);
     case reTimeOut:
-      return false;
+      return TIdIOResult::Expired();
     case reSystem:
-      VReceived = -1;
-      errno = FFailureErrno;
-      return true;
+      return TIdIOResult::Failure(FSystemError);
     default:
       RaiseFailure();
   }
@@ -222,18 +223,17 @@ void TIdTLSSession::RaiseFailure() const {
   Raise(EIdTLSError(FFailure));
 }
 
-int32_t TIdTLSSession::Send(const void* ABuffer, int32_t ALength) {
+TIdIOResult TIdTLSSession::Send(const void* ABuffer, int32_t ALength) {
   if (FEnd == reFailed || FEnd == reTruncated) RaiseFailure();
   SetDeadline(-2);
   FSystemError = 0;
   ERR_clear_error();
   const int result = SSL_write(FSSL, ABuffer, ALength);
   const int error = SSL_get_error(FSSL, result);
-  if (result > 0) return result;
+  if (result > 0) return TIdIOResult::Moved(result);
   if (error == SSL_ERROR_SYSCALL && FSystemError != 0) {
     ERR_clear_error();
-    errno = FSystemError;
-    return -1;
+    return TIdIOResult::Failure(FSystemError);
   }
   FEnd = reFailed;
   FFailure = Format(RSTLSError, {TakeTLSErrorReason()});

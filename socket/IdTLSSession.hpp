@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "qorclnt/socket/IdIOResult.hpp"
 #include "qorclnt/socket/IdStack.hpp"
 #include "qorclnt/socket/IdTLSContext.hpp"
 
@@ -27,21 +28,19 @@ class TIdTLSSession {
   // Runs the handshake within ATimeout ms (-2: no limit). Raises EIdTLSHandshakeTimeout,
   // EIdTLSVerifyError with the verifier's reason, or EIdTLSError with OpenSSL's.
   void Handshake(int32_t ATimeout);
-  // True when OpenSSL holds bytes already received (decrypted or not): a wait on the socket would
-  // not see them.
-  bool HasPending() const;
+  // Application bytes already decrypted, ready for the next receive without any wait.
+  int32_t Decrypted() const;
   // Waits up to ATimeout ms (-2: no limit; 0: poll) for application data, the peer's close_notify or
   // a failure; false when the time ran out. Records that are no application data (session tickets,
   // key updates) are taken in without ending the wait.
   bool WaitReadable(int32_t ATimeout);
-  // WaitReadable(ATimeout), then one read of up to ALength bytes: false when the time ran out with
-  // nothing read; otherwise true with VReceived the count, 0 after the peer's close_notify, or -1
-  // with the system's error number in errno when the socket failed. Raises EIdTLSTruncated when the
-  // peer closed without close_notify, EIdTLSError for an alert or a broken record.
-  bool Receive(void* ABuffer, int32_t ALength, int32_t ATimeout, int32_t& VReceived);
-  // Sends up to ALength bytes: the count, or -1 with errno set when the socket failed. Raises
-  // EIdTLSError for a failure of TLS itself.
-  int32_t Send(const void* ABuffer, int32_t ALength);
+  // One read of up to ALength bytes that waits up to ATimeout ms for them: the count (0 after the
+  // peer's close_notify), the time-out, or the failure of the socket. Raises EIdTLSTruncated when
+  // the peer closed without close_notify, EIdTLSError for an alert or a broken record.
+  TIdIOResult Receive(void* ABuffer, int32_t ALength, int32_t ATimeout);
+  // Sends up to ALength bytes: the count or the failure of the socket. Raises EIdTLSError for a
+  // failure of TLS itself.
+  TIdIOResult Send(const void* ABuffer, int32_t ALength);
   // Sends close_notify when the connection is still sound, without waiting for the socket to take it.
   void Shutdown();
 
@@ -59,7 +58,8 @@ class TIdTLSSession {
   void SetDeadline(int32_t ATimeout);
   // Waits until the descriptor is readable or the deadline passes; true when readable.
   bool WaitForDeadline();
-  // Reads (AData null: peeks one byte) and classifies the outcome; failures are kept in FEnd.
+  // Reads (AData null: peeks one byte) and classifies the outcome; lasting ends are kept in FEnd, the
+  // socket's error number of reSystem in FSystemError.
   TReadEnd Read(void* AData, int32_t ALength, int32_t& VCount);
   [[noreturn]] void RaiseFailure() const;
 
@@ -68,11 +68,10 @@ class TIdTLSSession {
   bool FForever = true;
   std::chrono::steady_clock::time_point FDeadline{};
   bool FTimedOut = false;
-  bool FNoWait = false;     // sends must not block (close_notify)
+  bool FNoWait = false;      // sends must not block (close_notify)
   int32_t FSystemError = 0;  // the error number of the last failed send or receive
-  TReadEnd FEnd = reData;   // a lasting end: reClosed, reTruncated or reFailed
-  std::string FFailure;     // the message of reFailed
-  int32_t FFailureErrno = 0;
+  TReadEnd FEnd = reData;    // a lasting end: reClosed, reTruncated or reFailed
+  std::string FFailure;      // the message of reFailed
   TIdSocketDescriptors FWaitList;
 };
 

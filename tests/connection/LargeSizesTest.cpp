@@ -23,10 +23,10 @@ namespace {
 class TCountingIOHandler : public TFakeIOHandler {
  public:
   using TFakeIOHandler::TFakeIOHandler;
-  int32_t SendBuffer(const void* ABuffer, int32_t ALength) override {
+  TIdIOResult RawSend(const void* ABuffer, int32_t ALength) override {
     const auto* data = static_cast<const char*>(ABuffer);
     Sends.push_back({data, ALength, ALength <= 8 ? std::string(data, static_cast<size_t>(ALength)) : ""});
-    return ALength;
+    return TIdIOResult::Moved(ALength);
   }
   struct TSend {
     const char* Data;

@@ -35,9 +35,10 @@ struct TLSClient {
   std::string Receive(size_t ALength) {
     std::string text;
     char buffer[256];
-    int32_t n = 0;
-    while (text.size() < ALength && Handler.ReceiveWithin(buffer, sizeof buffer, 5000, n) && n > 0) {
-      text.append(buffer, static_cast<size_t>(n));
+    while (text.size() < ALength) {
+      const TIdIOResult result = Handler.Receive(buffer, sizeof buffer, 5000);
+      if (result.Count <= 0) break;
+      text.append(buffer, static_cast<size_t>(result.Count));
     }
     return text;
   }
@@ -79,7 +80,8 @@ TEST(TLSHandler, VerificationFailuresNameTheirReasonAndCloseTheSocket) {
   for (const Case& c : cases) {
     OpenSSLServer server({}, c.Cert);
     TLSClient client;
-    EXPECT_EQ(MessageOf<EIdTLSVerifyError>([&] { client.Connect(c.Host, server.Port()); }), c.Message) << c.Cert;
+    EXPECT_EQ(MessageOf<EIdTLSVerifyError>([&] { client.Connect(c.Host, server.Port()); }), c.Message)
+        << c.Cert;
     EXPECT_FALSE(client.Handler.IsConnected());
     EXPECT_FALSE(client.Handler.TLSActive());
   }
@@ -143,9 +145,8 @@ TEST(TLSHandler, ClientCertificateDemandedByTheServer) {
   // Under TLS 1.3 the refusal is an alert after the client's handshake: the first read shows it.
   TLSClient without;
   without.Connect("localhost", server.Port());
-  int32_t n = 0;
   char buffer[16];
-  const std::string message = MessageOf<EIdTLSError>([&] { without.Handler.ReceiveWithin(buffer, 16, 5000, n); });
+  const std::string message = MessageOf<EIdTLSError>([&] { without.Handler.Receive(buffer, 16, 5000); });
   EXPECT_NE(message.find("alert certificate required"), std::string::npos) << message;
   EXPECT_FALSE(without.Handler.IsConnected());
 }

@@ -1,7 +1,6 @@
 #include "support/FakeIOHandler.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "qorclnt/errors/IdException.hpp"
@@ -56,27 +55,27 @@ void TFakeIOHandler::CheckConnected() const {
   if (!FConnected) Raise(EIdClosedSocket(RSClosedSocket));
 }
 
-bool TFakeIOHandler::WaitReadable(int32_t ATimeout) {
+TIdIOResult TFakeIOHandler::RawWaitReadable(int32_t ATimeout) {
   if (!FConnected) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
   FWaitTimeouts.push_back(ATimeout);
-  return FPeerClosed || !FReceives.empty();
+  return FPeerClosed || !FReceives.empty() ? TIdIOResult::Moved(1) : TIdIOResult::Expired();
 }
 
-int32_t TFakeIOHandler::ReceiveBuffer(void* ABuffer, int32_t ALength) {
+TIdIOResult TFakeIOHandler::RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
+  if (RawWaitReadable(ATimeout).TimedOut) return TIdIOResult::Expired();
   CheckConnected();
   FReceiveLengths.push_back(ALength);
-  if (FPeerClosed || FReceives.empty()) return 0;
+  if (FPeerClosed || FReceives.empty()) return TIdIOResult::Moved(0);
   TReceiveEvent& event = FReceives.front();
   if (std::holds_alternative<TClose>(event)) {
     FPeerClosed = true;
     FReceives.pop_front();
-    return 0;
+    return TIdIOResult::Moved(0);
   }
   if (const auto* error = std::get_if<TError>(&event)) {
     const int code = error->Errno;
     FReceives.pop_front();
-    errno = code;
-    return -1;
+    return TIdIOResult::Failure(code);
   }
   std::string& chunk = std::get<std::string>(event);
   const auto n =
@@ -84,24 +83,21 @@ int32_t TFakeIOHandler::ReceiveBuffer(void* ABuffer, int32_t ALength) {
   std::memcpy(ABuffer, chunk.data(), static_cast<size_t>(n));
   chunk.erase(0, static_cast<size_t>(n));
   if (chunk.empty()) FReceives.pop_front();
-  return n;
+  return TIdIOResult::Moved(n);
 }
 
-int32_t TFakeIOHandler::SendBuffer(const void* ABuffer, int32_t ALength) {
+TIdIOResult TFakeIOHandler::RawSend(const void* ABuffer, int32_t ALength) {
   CheckConnected();
   int32_t n = ALength;
   if (!FSendResults.empty()) {
     const TSendResult result = FSendResults.front();
     FSendResults.pop_front();
-    if (result.Errno != 0) {
-      errno = result.Errno;
-      return -1;
-    }
+    if (result.Errno != 0) return TIdIOResult::Failure(result.Errno);
     n = std::min(n, result.MaxBytes);
   }
   FSendCalls.emplace_back(static_cast<const char*>(ABuffer), static_cast<size_t>(n));
   FSent += FSendCalls.back();
-  return n;
+  return TIdIOResult::Moved(n);
 }
 
 }  // namespace qor::test

@@ -12,8 +12,8 @@ OpenSSLServer::OpenSSLServer(const std::vector<std::string>& AArgs, const std::s
     : FPort(FreeLoopbackPort()) {
   const TestPki& pki = TestPki::Get();
   const std::string where = "127.0.0.1:" + std::to_string(FPort);
-  std::vector<std::string> args = {"s_server", "-accept", where, "-cert", ACert.empty() ? pki.ServerCert : ACert,
-                                   "-key", pki.ServerKey};
+  std::vector<std::string> args = {
+      "s_server", "-accept", where, "-cert", ACert.empty() ? pki.ServerCert : ACert, "-key", pki.ServerKey};
   args.insert(args.end(), AArgs.begin(), AArgs.end());
   ProcessOptions options;
   options.TimeLimit = std::chrono::minutes(2);

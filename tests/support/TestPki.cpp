@@ -116,16 +116,17 @@ TestPki Make(const TempDir& ADir) {
       ADir, "wrong-name.pem",
       MakeCert({"wrong.example.invalid", "DNS:wrong.example.invalid"}, serverKey.get(), ca.get(), caKey.get())
           .get());
-  pki.UnknownCACert = SaveCert(
-      ADir, "unknown-ca.pem",
-      MakeCert({"localhost", loopback}, serverKey.get(), otherCA.get(), otherCAKey.get()).get());
-  pki.ExpiredCert = SaveCert(
-      ADir, "expired.pem",
-      MakeCert({"localhost", loopback, -30, -1}, serverKey.get(), ca.get(), caKey.get()).get());
+  pki.UnknownCACert =
+      SaveCert(ADir, "unknown-ca.pem",
+               MakeCert({"localhost", loopback}, serverKey.get(), otherCA.get(), otherCAKey.get()).get());
+  pki.ExpiredCert =
+      SaveCert(ADir, "expired.pem",
+               MakeCert({"localhost", loopback, -30, -1}, serverKey.get(), ca.get(), caKey.get()).get());
   pki.ClientKey = SaveKey(ADir, "client.key", clientKey.get());
   pki.ClientCert = SaveCert(
       ADir, "client.pem",
-      MakeCert({"qorclnt test client", "", -1, 365, false, true}, clientKey.get(), ca.get(), caKey.get()).get());
+      MakeCert({"qorclnt test client", "", -1, 365, false, true}, clientKey.get(), ca.get(), caKey.get())
+          .get());
   pki.OtherKey = SaveKey(ADir, "other.key", otherKey.get());
   pki.EmptyFile = ADir.WriteFile("empty.pem", "");
   return pki;

@@ -17,8 +17,8 @@ struct TestPki {
   std::string ExpiredCert;    // ended yesterday
   std::string ClientCert;     // a client certificate of the test CA
   std::string ClientKey;
-  std::string OtherKey;       // a key that matches no certificate
-  std::string EmptyFile;      // exists, holds nothing
+  std::string OtherKey;   // a key that matches no certificate
+  std::string EmptyFile;  // exists, holds nothing
 
   // The one set of the process, made on first use.
   static const TestPki& Get();

@@ -50,7 +50,7 @@ class TlsPeer {
 };
 
 struct TlsServerOptions {
-  std::string Cert;  // empty: the test PKI's server certificate
+  std::string Cert;    // empty: the test PKI's server certificate
   int MaxVersion = 0;  // 0: any
 };
 
