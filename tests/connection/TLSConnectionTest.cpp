@@ -171,25 +171,41 @@ TEST_F(TLSConnection, ServerNameIndicationGoesOutForNamesOnly) {
   EXPECT_EQ(server.ServerNames(), (std::vector<std::string>{"localhost", ""}));
 }
 
-TEST_F(TLSConnection, ThroughASocksProxyTheTargetNameIsVerified) {
-  QOR_REQUIRE_PROGRAM(MicroSocksPath);
-  MicroSocksProxy proxy("bob", "secret");
+// Connects through the SOCKS proxy at 127.0.0.1:APort to a TLS server known as localhost: the name
+// verified is the destination's, never the proxy's.
+void ExpectThroughProxy(TIdTCPConnection& AConnection, TIdTLSIOHandlerSocket& AHandler,
+                        TSocksVersion AVersion, uint16_t APort, const std::string& AUsername = "") {
   TlsServer server([](TlsPeer& APeer) {
     if (!APeer.Accept()) return;
     APeer.Send("hello through the proxy\r\n");
     APeer.ReadLine();
   });
-  TIdSocksInfo* socks = handler->SocksInfo();
-  socks->SetVersion(svSocks5);
+  TIdSocksInfo* socks = AHandler.SocksInfo();
+  socks->SetVersion(AVersion);
   socks->SetHost("127.0.0.1");
-  socks->SetPort(proxy.Port());
-  socks->SetAuthentication(saUsernamePassword);
-  socks->SetUsername("bob");
+  socks->SetPort(APort);
+  socks->SetAuthentication(AUsername.empty() ? saNoAuthentication : saUsernamePassword);
+  socks->SetUsername(AUsername);
   socks->SetPassword("secret");
-  handler->SetServerName("localhost");
-  Connect("127.0.0.1", server.Port());
-  EXPECT_EQ(handler->VerifiedName(), "localhost");
-  EXPECT_EQ(connection.ReadLn(), "hello through the proxy");
+  AHandler.SetServerName("localhost");
+  AHandler.Open();
+  AConnection.ResetForConnect();
+  AHandler.ConnectTo("127.0.0.1", server.Port(), "", 0, 0, 0, 5000);
+  EXPECT_EQ(AHandler.VerifiedName(), "localhost");
+  EXPECT_EQ(AConnection.ReadLn(), "hello through the proxy");
+  AConnection.Disconnect();
+}
+
+TEST_F(TLSConnection, ThroughMicroSocksTheDestinationNameIsVerified) {
+  QOR_REQUIRE_PROGRAM(MicroSocksPath);
+  MicroSocksProxy proxy("bob", "secret");
+  ExpectThroughProxy(connection, *handler, svSocks5, proxy.Port(), "bob");
+}
+
+TEST_F(TLSConnection, ThroughDanteTheDestinationNameIsVerified) {
+  QOR_REQUIRE_PROGRAM(DantedPath);
+  DanteProxy proxy;
+  ExpectThroughProxy(connection, *handler, svSocks5, proxy.Port());
 }
 
 }  // namespace
