@@ -17,6 +17,12 @@ namespace qor {
 
 namespace {
 
+// A receive or send that found nothing to do: interrupted, or ended by a time-out that the socket
+// carries from its plaintext or SOCKS phase. The deadline, not the socket, decides when to give up.
+bool Retryable(int32_t AError) {
+  return AError == EINTR || AError == EAGAIN || AError == EWOULDBLOCK;
+}
+
 TIdTLSSession* SessionOf(BIO* ABio) {
   return static_cast<TIdTLSSession*>(BIO_get_data(ABio));
 }
@@ -101,26 +107,32 @@ bool TIdTLSSession::WaitForDeadline() {
 }
 
 int32_t TIdTLSSession::BioRead(char* ABuffer, int32_t ALength, bool& VRetry) {
-  if (!WaitForDeadline()) {
-    FTimedOut = true;
-    VRetry = true;
-    return -1;
+  for (;;) {
+    if (!WaitForDeadline()) {
+      FTimedOut = true;
+      VRetry = true;
+      return -1;
+    }
+    const int32_t n = CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, 0);
+    if (n >= 0) return n;
+    const int32_t error = CurrentStack->LastSystemError();
+    if (!Retryable(error)) {
+      FSystemError = error;
+      return -1;
+    }
   }
-  int32_t n;
-  do {
-    n = CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, 0);
-  } while (n < 0 && CurrentStack->LastSystemError() == EINTR);
-  if (n < 0) FSystemError = CurrentStack->LastSystemError();
-  return n;
 }
 
 int32_t TIdTLSSession::BioWrite(const char* ABuffer, int32_t ALength) {
-  int32_t n;
-  do {
-    n = CurrentStack->SendData(FDescriptor, ABuffer, ALength, FNoWait ? MSG_DONTWAIT : 0);
-  } while (n < 0 && CurrentStack->LastSystemError() == EINTR);
-  if (n < 0) FSystemError = CurrentStack->LastSystemError();
-  return n;
+  for (;;) {
+    const int32_t n = CurrentStack->SendData(FDescriptor, ABuffer, ALength, FNoWait ? MSG_DONTWAIT : 0);
+    if (n >= 0) return n;
+    const int32_t error = CurrentStack->LastSystemError();
+    if (FNoWait || !Retryable(error)) {
+      FSystemError = error;
+      return -1;
+    }
+  }
 }
 
 void TIdTLSSession::Handshake(int32_t ATimeout) {

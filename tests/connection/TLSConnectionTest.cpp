@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "qorclnt/connection/IdTCPConnection.hpp"
 #include "qorclnt/errors/IdException.hpp"
@@ -123,6 +124,7 @@ TlsServer::TScript StartTLSScript(std::string AAfterGoAhead) {
     APeer.SendPlain("220 go ahead\r\n" + AAfterGoAhead);
     if (!APeer.Accept()) return;
     const std::string line = APeer.ReadLine();
+    std::this_thread::sleep_for(500ms);  // longer than the client's plaintext read time-out
     APeer.Send("250 secret received: " + line);
     APeer.ReadLine();
   };
@@ -132,6 +134,8 @@ TEST_F(TLSConnection, StartTLSUpgradesALiveConnection) {
   TlsServer server(StartTLSScript(""));
   handler->SetPassThrough(true);
   Connect("localhost", server.Port());
+  // The plaintext reads leave their time-out on the socket; TLS must not take it for its own.
+  connection.SetReadTimeout(200);
   EXPECT_EQ(connection.ReadLn(), "220 plaintext greeting");
   connection.WriteLn("STARTTLS");
   EXPECT_EQ(connection.ReadLn(), "220 go ahead");
@@ -140,7 +144,7 @@ TEST_F(TLSConnection, StartTLSUpgradesALiveConnection) {
   EXPECT_TRUE(handler->TLSActive());
   EXPECT_EQ(handler->VerifiedName(), "localhost");
   connection.WriteLn("SECRET");
-  EXPECT_EQ(connection.ReadLn(), "250 secret received: SECRET");
+  EXPECT_EQ(connection.ReadLn("\n", IdTimeoutInfinite), "250 secret received: SECRET");
   EXPECT_THROW(connection.StartTLS(), EIdTLSStartRefused);  // already active
 }
 
