@@ -102,7 +102,14 @@ int32_t TIdTLSIOHandlerSocket::BytesHeld() {
 TIdIOResult TIdTLSIOHandlerSocket::RawWaitReadable(int32_t ATimeout) {
   if (!FSession) return SocketWaitReadable(ATimeout);
   if (!IsConnected()) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
-  return FSession->WaitReadable(ATimeout) ? TIdIOResult::Moved(1) : TIdIOResult::Expired();
+  // The socket's own wait (with its idle turns), until TLS has something to give: a record without
+  // application data (a session ticket, a key update) or a part of one does not end the wait.
+  const TIdDeadline deadline(ATimeout);
+  for (;;) {
+    if (FSession->WaitReadable(0)) return TIdIOResult::Moved(1);
+    const TIdIOResult ready = SocketWaitReadable(ATimeout <= 0 ? ATimeout : deadline.Left());
+    if (ready.Count <= 0) return ready;
+  }
 }
 
 TIdIOResult TIdTLSIOHandlerSocket::RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) {

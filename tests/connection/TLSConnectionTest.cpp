@@ -11,6 +11,7 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdSocks.hpp"
 #include "qorclnt/socket/IdTLSIOHandlerSocket.hpp"
+#include "support/CountingAntiFreeze.hpp"
 #include "support/ProxyDaemon.hpp"
 #include "support/SocksProxies.hpp"
 #include "support/TestPki.hpp"
@@ -88,6 +89,27 @@ TEST_F(TLSConnection, ARecordSplitAcrossReceivesWithinAndBeyondTheReadTimeout) {
   EXPECT_LT(MillisecondsSince(start), 5000);
   EXPECT_TRUE(connection.Connected());
   EXPECT_EQ(connection.ReadLn(), "second line, its second piece late");
+}
+
+TEST_F(TLSConnection, WithIdleProcessingTheWaitKeepsItsIdleTurnsAndOutlastsATicket) {
+  TlsServer server([](TlsPeer& APeer) {
+    if (!APeer.Accept()) return;  // under TLS 1.3 the server sends session tickets after this
+    std::this_thread::sleep_for(600ms);
+    APeer.Send("after a while\r\n");
+    APeer.ReadLine();
+  });
+  Connect("localhost", server.Port());
+  CountingAntiFreeze antiFreeze(nullptr);
+  antiFreeze.IdleTimeOut = 100;
+  connection.SetReadTimeout(3000);
+  EXPECT_EQ(connection.ReadLn(), "after a while");
+  EXPECT_GE(antiFreeze.Turns, 4);
+
+  connection.SetReadTimeout(300);
+  const auto start = Clock::now();
+  EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
+  EXPECT_GE(MillisecondsSince(start), 270);
+  EXPECT_LT(MillisecondsSince(start), 5000);
 }
 
 TEST_F(TLSConnection, ATCPCloseWithoutCloseNotifyIsATruncationNotAGracefulClose) {
