@@ -23,7 +23,7 @@ void TIdTCPConnection::Notification(TComponent* AComponent, TOperation AOperatio
   if (AOperation != opRemove) return;
   if (AComponent == FIntercept) FIntercept = nullptr;
   if (AComponent == FIOHandler) {
-    FIOHandler = nullptr;
+    AttachHandler(nullptr);
     // Whatever is attached next was not made by this connection.
     FOwnsIOHandler = false;
   }
@@ -33,7 +33,7 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* AValue) {
   // Re-assigning the current handler keeps it: freeing it first would leave a dangling reference.
   if (AValue == FIOHandler) return;
   if (FIOHandler != nullptr && FOwnsIOHandler) FreeOwnedIOHandler();
-  FIOHandler = AValue;
+  AttachHandler(AValue);
   if (AValue != nullptr) AValue->FreeNotification(this);
 }
 
@@ -44,9 +44,19 @@ void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* AValue) {
 
 void TIdTCPConnection::FreeOwnedIOHandler() {
   TIdIOHandler* handler = FIOHandler;
-  FIOHandler = nullptr;
+  AttachHandler(nullptr);  // before the handler goes, so that no Abort can reach it then
   FOwnsIOHandler = false;
   delete handler;
+}
+
+void TIdTCPConnection::AttachHandler(TIdIOHandler* AValue) {
+  const std::lock_guard lock(FHandlerLock);
+  FIOHandler = AValue;
+}
+
+void TIdTCPConnection::Abort() {
+  const std::lock_guard lock(FHandlerLock);
+  if (FIOHandler != nullptr) FIOHandler->Abort();
 }
 
 void TIdTCPConnection::CheckClosed(bool ARaiseIfClosed, bool AIgnoreBuffered) {

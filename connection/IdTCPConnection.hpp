@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,12 @@ class TIdTCPConnection : public TIdComponent {
   virtual void Disconnect();
   // Closes the socket without notifications (the intercept is told first) and sets ClosedMark.
   virtual void DropSocket();
+  // The one operation that may be called from another thread while the connection lives: wakes a
+  // connect, read, write or wait that blocks on the connection's own thread, which then raises
+  // EIdAborted "Aborted." (an EIdTCPConnectionError), as does every later one on the same socket.
+  // The connection stays as it was until its own thread disconnects it; the next connect starts
+  // afresh. Nothing happens when no handler is attached.
+  void Abort();
   // Reads one numeric reply into LastReply and returns its code, checked against AAllowed.
   virtual int16_t ReadReply(const TIdReplyCodes& AAllowed);
   // Raises EIdProtocolReplyError with LastReply's code and text (each line followed by LF).
@@ -191,6 +198,8 @@ class TIdTCPConnection : public TIdComponent {
  private:
   // Frees the handler this connection owns and forgets it.
   void FreeOwnedIOHandler();
+  // Sets FIOHandler, holding FHandlerLock.
+  void AttachHandler(TIdIOHandler* AValue);
   // Hands ACount bytes at AData to the I/O handler until all are sent.
   void SendAll(const char* AData, int32_t ACount);
   // One receive for FillInputBuffer within ATimeout ms (resolved already): into the input buffer's
@@ -256,6 +265,8 @@ class TIdTCPConnection : public TIdComponent {
   TIdManagedBuffer FInBuffer;
   TIdConnectionIntercept* FIntercept = nullptr;
   TIdIOHandler* FIOHandler = nullptr;
+  // Guards FIOHandler against Abort: it changes only holding this lock.
+  std::mutex FHandlerLock;
   TIdRFCReply FLastReply;
   TIdMaxLineAction FMaxLineAction = maException;
   int32_t FMaxLineLength = IdMaxLineLengthDefault;

@@ -81,6 +81,8 @@ QOR_ERROR_KIND(EIdNotConnected, EIdTCPConnectionError);
 QOR_ERROR_KIND(EIdFileNotFound, EIdTCPConnectionError);
 // A stream to send that is longer than the connection's 32-bit counts can describe.
 QOR_ERROR_KIND(EIdStreamTooLarge, EIdTCPConnectionError);
+// A connect, read, write or wait that another thread stopped with the connection's Abort.
+QOR_ERROR_KIND(EIdAborted, EIdTCPConnectionError);
 
 // TLS: the group, and its kinds. A verification failure carries the verifier's result number in
 // ErrorCode and its reason in the message.

@@ -25,6 +25,7 @@ inline constexpr char RSNoDataToRead[] = "No data to read.";
 inline constexpr char RSNotConnected[] = "Not Connected";
 inline constexpr char RSFileNotFound[] = "File \"%s\" not found";
 inline constexpr char RSStreamTooLarge[] = "Stream too large to send.";
+inline constexpr char RSAborted[] = "Aborted.";
 
 // Connect
 inline constexpr char RSConnectTimeout[] = "Connect timed out.";

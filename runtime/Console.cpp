@@ -4,8 +4,8 @@
 
 #include <cerrno>
 
-#include "qorclnt/runtime/DirectCalls.hpp"
 #include "qorclnt/runtime/RuntimeErrors.hpp"
+#include "qorclnt/runtime/SendWhole.hpp"
 
 namespace qor {
 
@@ -51,7 +51,7 @@ bool ConsoleReadLine(std::string& ALine) {
       in.scanned = 0;
       return true;
     }
-    const ssize_t n = DirectRead(STDIN_FILENO, in.chunk, sizeof in.chunk);
+    const ssize_t n = ::read(STDIN_FILENO, in.chunk, sizeof in.chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       RaiseInOutError(errno);
@@ -73,17 +73,12 @@ void ConsoleWriteLine(std::string_view AText) {
 }
 
 void ConsoleWrite(std::string_view AText) {
-  const char* data = AText.data();
-  size_t length = AText.size();
-  while (length > 0) {
-    const ssize_t n = DirectWrite(STDOUT_FILENO, data, length);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseInOutError(errno);
-    }
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
+  SendWhole(AText.size(), [AText](size_t ADone, size_t ALeft) -> size_t {
+    const ssize_t n = ::write(STDOUT_FILENO, AText.data() + ADone, ALeft);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) RaiseInOutError(errno);
+    return 0;  // interrupted before any byte went out: written again
+  });
 }
 
 }  // namespace qor

@@ -84,6 +84,21 @@ class LayerCheckTest(unittest.TestCase):
         _, faults = self.run_check(changes={"errors/Kinds.hpp": '#include "qorclnt/socket/Stack.hpp"\n'})
         self.assertEqual(faults, ["errors/Kinds.hpp: includes socket/Stack.hpp; errors/ includes only runtime/, errors/"])
 
+    def test_a_socket_or_syscall_call_outside_the_stack_fails(self):
+        stack = "int f(int s) { return ::recv(s, 0, 0, 0) + syscall (1) + ::connect(s, 0, 0); }\n"
+        _, faults = self.run_check(changes={"socket/Stack.cpp": stack})
+        self.assertEqual(faults, [])
+        _, faults = self.run_check(changes={"runtime/Text.cpp": "long n = ::syscall(0, 1);\n",
+                                            "socket/Handler.cpp": "void g(int s) { send(s, 0, 0, 0); }\n"})
+        self.assertEqual(faults, [
+            "runtime/Text.cpp: calls syscall; only the socket stack calls the system's socket functions",
+            "socket/Handler.cpp: calls send; only the socket stack calls the system's socket functions"])
+        # Members, other names, comments and texts are no calls of the system.
+        benign = ('void h(T& t, T* p) { t.send(1); p->connect(2); Resend(3); my_poll(4); }\n'
+                  '// ::connect(s) is made by the stack\n/* recv(s) */ const char* m = "send(";\n')
+        _, faults = self.run_check(changes={"socket/Handler.cpp": benign})
+        self.assertEqual(faults, [])
+
     def test_an_include_of_a_header_in_no_target_fails(self):
         _, faults = self.run_check(changes={"socket/Handler.cpp": '#include "qorclnt/socket/Gone.hpp"\n'})
         self.assertEqual(faults, ["socket/Handler.cpp: includes socket/Gone.hpp, which belongs to no single target"])

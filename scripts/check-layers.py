@@ -9,7 +9,10 @@ The map is the top CMakeLists.txt: each `qor_layer(name below sources...)` and e
   - a file includes a product header of a target that its own target does not link (an upward
     include, or a sideways one);
   - a file of runtime/ includes anything outside runtime/, or a file of errors/ anything outside
-    runtime/ and errors/: those two sit under the rest of their layer.
+    runtime/ and errors/: those two sit under the rest of their layer;
+  - a file other than the socket stack (the files of socket/ in the lowest layer, the one of
+    runtime/) calls a socket or resolver function of the system, or syscall, which would also hide
+    the call's buffers from the sanitizers.
 
     scripts/check-layers.py [tree]        default: the tree this script is in
 Prints each fault on a line of its own and exits 1 if there is any, else prints a summary and exits 0.
@@ -23,6 +26,14 @@ PRODUCT_FOLDERS = ("runtime", "errors", "socket", "connection", "client", "front
 BOTTOM_FOLDERS = ("runtime", "errors")
 SOURCE_SUFFIXES = (".cpp", ".hpp")
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]qorclnt/([^">]+)[">]', re.MULTILINE)
+SYSTEM_CALLS = (
+    "socket socketpair bind connect listen accept accept4 send sendto sendmsg recv recvfrom recvmsg shutdown "
+    "setsockopt getsockopt getsockname getpeername select pselect poll ppoll epoll_wait getaddrinfo "
+    "gethostbyname gethostbyname_r gethostbyname2_r gethostbyaddr gethostbyaddr_r getservbyname "
+    "getservbyname_r getservbyport getservbyport_r getnameinfo syscall"
+).split()
+# A call of one of them, bare or as ::name, but not a member's (x.send, p->send) or another name's tail.
+SYSTEM_CALL = re.compile(r"(?<![\w.>])(?:::\s*)?\b(" + "|".join(SYSTEM_CALLS) + r")\s*\(")
 
 
 def strip_comments(text):
@@ -64,6 +75,11 @@ def read_map(cmake_text):
     return files, reach
 
 
+def code_only(text):
+    """The text without comments and string literals, so that only code is searched for calls."""
+    return re.sub(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"', "", text, flags=re.DOTALL)
+
+
 def check(tree):
     tree = Path(tree)
     files, reach = read_map((tree / "CMakeLists.txt").read_text())
@@ -81,12 +97,16 @@ def check(tree):
             faults.append(f"{path}: belongs to no target")
         elif len(targets) > 1:
             faults.append(f"{path}: belongs to more than one target: {' '.join(targets)}")
+    core = {t for path in present if path.startswith("runtime/") for t in files.get(path, [])}
     for path in present:
         targets = files.get(path, [])
         if len(targets) != 1:
             continue
         folder = path.split("/")[0]
         text = (tree / path).read_text(errors="replace")
+        if not (folder == "socket" and targets[0] in core):
+            for name in sorted(set(SYSTEM_CALL.findall(code_only(text)))):
+                faults.append(f"{path}: calls {name}; only the socket stack calls the system's socket functions")
         for included in INCLUDE.findall(text):
             owner = files.get(included, [])
             if len(owner) != 1:

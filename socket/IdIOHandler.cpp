@@ -18,21 +18,47 @@ void TIdIOHandler::ConnectTo(const std::string& /*AHost*/, int32_t /*APort*/, co
                              int32_t /*ABoundPort*/, int32_t /*ABoundPortMin*/, int32_t /*ABoundPortMax*/,
                              int32_t /*ATimeout*/) {}
 
-void TIdIOHandler::Open() {}
+void TIdIOHandler::Open() {
+  ClearAbort();
+}
+
+// Each operation checks for an Abort before it starts and after it ends: the Abort's wake-up ends
+// whatever blocked, and then the Abort, not what the wake-up made of the call, is what counts.
 
 bool TIdIOHandler::WaitReadable(int32_t ATimeout) {
+  CheckAborted();
   if (BytesHeld() > 0) return true;
-  return RawWaitReadable(ATimeout).Count > 0;
+  const bool readable = RawWaitReadable(ATimeout).Count > 0;
+  CheckAborted();
+  return readable;
 }
 
 TIdIOResult TIdIOHandler::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
+  CheckAborted();
   if (BytesHeld() > 0) return RawReceive(ABuffer, ALength, 0);
   if (ATimeout < 0 && ATimeout != IdTimeoutInfinite) return TIdIOResult::Expired();
-  return RawReceive(ABuffer, ALength, ATimeout);
+  const TIdIOResult result = RawReceive(ABuffer, ALength, ATimeout);
+  CheckAborted();
+  return result;
 }
 
 TIdIOResult TIdIOHandler::Send(const void* ABuffer, int32_t ALength) {
-  return RawSend(ABuffer, ALength);
+  CheckAborted();
+  const TIdIOResult result = RawSend(ABuffer, ALength);
+  CheckAborted();
+  return result;
+}
+
+void TIdIOHandler::Abort() {
+  const std::lock_guard lock(FAbortLock);
+  FAborted.store(true, std::memory_order_release);
+  AbortTransport();
+}
+
+void TIdIOHandler::AbortTransport() {}
+
+void TIdIOHandler::CheckAborted() const {
+  if (Aborted()) Raise(EIdAborted(RSAborted));
 }
 
 int32_t TIdIOHandler::ReceiveBuffer(void* ABuffer, int32_t ALength) {

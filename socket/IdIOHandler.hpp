@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "qorclnt/connection/IdComponent.hpp"
@@ -35,7 +37,7 @@ class TIdIOHandler : public TIdComponent {
                          int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout);
   // True while a transport is open.
   virtual bool IsConnected() = 0;
-  // Prepares for a new ConnectTo. Base: nothing.
+  // Prepares for a new ConnectTo. Base: forgets an Abort.
   virtual void Open();
 
   // True when bytes, or the peer's close, can be received within ATimeout ms (-2: no limit; 0: poll);
@@ -55,6 +57,12 @@ class TIdIOHandler : public TIdComponent {
   // Starts TLS on the open plaintext transport. Base: EIdTLSStartRefused, since it cannot.
   virtual void StartTLS();
 
+  // The one operation that may be called from another thread: wakes a connect, wait, receive or send
+  // that blocks on the handler's own thread, which then raises EIdAborted "Aborted.", as does every
+  // later one until the next Open. Closing stays with the handler's own thread.
+  void Abort();
+  bool Aborted() const noexcept { return FAborted.load(std::memory_order_acquire); }
+
  protected:
   // The hooks of a transport. Each returns its outcome with the error number taken right at the
   // system call; none leaves anything in errno for later.
@@ -71,6 +79,19 @@ class TIdIOHandler : public TIdComponent {
   // The bytes the transport already holds for the next receive, so that nothing need be waited for.
   // Base: 0.
   virtual int32_t BytesHeld();
+  // Wakes whatever blocks in the transport; called by Abort, on any thread, holding AbortLock. A
+  // transport that replaces what this wakes (its socket, say) does so holding AbortLock too. Base:
+  // nothing.
+  virtual void AbortTransport();
+  std::mutex& AbortLock() noexcept { return FAbortLock; }
+  // Forgets an Abort: for Open, which starts afresh.
+  void ClearAbort() noexcept { FAborted.store(false, std::memory_order_release); }
+  // EIdAborted after Abort.
+  void CheckAborted() const;
+
+ private:
+  std::mutex FAbortLock;
+  std::atomic<bool> FAborted{false};
 };
 
 }  // namespace qor

@@ -3,7 +3,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <sys/time.h>
+
+#include <chrono>
 
 #include "qorclnt/connection/IdAntiFreezeBase.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
@@ -19,6 +20,7 @@ TIdIOHandlerSocket::~TIdIOHandlerSocket() {
   DropSocksInfoReference();
   FSocksInfo = nullptr;
   FOwnSocksInfo.reset();
+  const std::lock_guard lock(AbortLock());
   FSocket.reset();  // closes an open descriptor
 }
 
@@ -27,8 +29,17 @@ void TIdIOHandlerSocket::Open() {
   if (FSocket) {
     FSocket->ResetHandle(true);
   } else {
-    FSocket = std::make_unique<TIdSocketHandle>();
+    MakeSocket();
   }
+}
+
+void TIdIOHandlerSocket::MakeSocket() {
+  const std::lock_guard lock(AbortLock());
+  FSocket = std::make_unique<TIdSocketHandle>();
+}
+
+void TIdIOHandlerSocket::AbortTransport() {
+  if (FSocket) FSocket->Abort();
 }
 
 void TIdIOHandlerSocket::Close() {
@@ -81,8 +92,9 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
   const TIdDeadline deadline(ATimeout == IdTimeoutInfinite ? 0 : ATimeout);
 
   TIdIOHandler::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
-  if (!FSocket) FSocket = std::make_unique<TIdSocketHandle>();
+  if (!FSocket) MakeSocket();
   FSocket->Allocate(SOCK_STREAM, 0);
+  CheckAborted();  // an Abort before the descriptor existed had nothing to wake
   FSocket->SetIP(ABoundIP);
   FSocket->SetPort(ABoundPort);
   FSocket->SetClientPortMin(ABoundPortMin);
@@ -101,40 +113,56 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
     if (TIdAntiFreezeBase::ShouldProcessIdle()) {
       ConnectWithTimeout(DefaultConnectLimitMs);
     } else {
-      CurrentStack->CheckSocketResult(FSocket->ConnectToPeer(Id_PF_INET));
+      const int32_t result = FSocket->ConnectToPeer(Id_PF_INET);
+      CheckAborted();
+      CurrentStack->CheckSocketResult(result);
     }
   } else {
     ConnectWithTimeout(ATimeout);
   }
-  SocksInfo()->NegotiateProxy(AHost, APort, deadline.Left());
+  try {
+    SocksInfo()->NegotiateProxy(AHost, APort, deadline.Left());
+  } catch (const Exception&) {
+    CheckAborted();  // the Abort, not the silence it made of the proxy
+    throw;
+  }
   AfterConnect(deadline.Left());
 }
 
 // Waits for the worker in steps, with idle processing after each; a time-out up to one step is one
-// pause of the whole time. -2 waits as long as the worker runs.
+// pause of the whole time. -2 waits as long as the worker runs. With WakeOnConnectEnd a step ends
+// as soon as the worker does. An Abort ends the wait at the next step.
 void TIdIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
   const bool forever = ATimeout == IdTimeoutInfinite;
   TIdConnectThread worker(*FSocket);
+  const auto pause = [this, &worker](int32_t AMs) {
+    if (FWakeOnConnectEnd) {
+      worker.WaitForEnd(AMs);
+    } else {
+      PauseMs(AMs);
+    }
+  };
   const int32_t step = TIdAntiFreezeBase::ShouldProcessIdle()
                            ? MaxOf(MinOf(ConnectStepMs, CurrentAntiFreeze->IdleTimeOut), 1)
                            : ConnectStepMs;
   int32_t remaining = forever ? step + 1 : ATimeout;
   while (step < remaining) {
-    PauseMs(step);
+    pause(step);
     remaining = forever ? step + 1 : remaining - step;
     TIdAntiFreezeBase::IdleTurn(true, false);
-    if (worker.Terminated()) {
+    if (worker.Terminated() || Aborted()) {
       remaining = 0;
       break;
     }
   }
-  PauseMs(remaining);
+  pause(remaining);
 
   const bool ended = worker.Terminated();
   worker.Stop();
-  if (!ended) {
+  if (!ended || Aborted()) {
     // Closed only now that the worker is gone, so its descriptor number cannot reach another socket.
     Close();
+    CheckAborted();
     Raise(EIdConnectTimeout(RSConnectTimeout));
   }
   if (!worker.ErrorMessage().empty()) Raise(EIdConnectException(worker.ErrorMessage()));
@@ -193,18 +221,23 @@ void TIdConnectThread::Execute() noexcept {
   } catch (const std::exception& error) {
     FErrorMessage = error.what();
   }
-  FTerminated.store(true, std::memory_order_release);
+  {
+    const std::lock_guard lock(FEndLock);
+    FTerminated.store(true, std::memory_order_release);
+  }
+  FEnded.notify_all();
+}
+
+void TIdConnectThread::WaitForEnd(int32_t AMs) {
+  std::unique_lock lock(FEndLock);
+  FEnded.wait_for(lock, std::chrono::milliseconds(AMs), [this] { return Terminated(); });
 }
 
 void TIdConnectThread::Stop() noexcept {
   if (!FThread.joinable()) return;
   if (!Terminated()) {
-    // A shutdown ends a connect in progress. A worker that has not reached its connect yet would
-    // start one after the shutdown; the shortest send time-out, which also bounds a blocking
-    // connect, makes that one give up at once.
-    const timeval shortest{0, 1};
-    CurrentStack->SetSocketOption(FSocket.Descriptor(), SOL_SOCKET, SO_SNDTIMEO, &shortest, sizeof shortest);
-    CurrentStack->ShutdownSocket(FSocket.Descriptor(), SHUT_RDWR);
+    // Ends a connect in progress, or makes one the worker has not reached yet give up at once.
+    FSocket.Abort();
   }
   FThread.join();
 }

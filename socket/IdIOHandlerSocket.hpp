@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -56,6 +58,11 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // When false, ConnectTo switches Nagle's algorithm off (TCP_NODELAY).
   bool UseNagle() const noexcept { return FUseNagle; }
   void SetUseNagle(bool AValue) noexcept { FUseNagle = AValue; }
+  // When true, a timed connect returns as soon as its worker's connect ends, instead of at the end of
+  // the 125 ms step in which it ended; idle processing still runs at every step, and the worker is
+  // still joined before the connect returns. Default false.
+  bool WakeOnConnectEnd() const noexcept { return FWakeOnConnectEnd; }
+  void SetWakeOnConnectEnd(bool AValue) noexcept { FWakeOnConnectEnd = AValue; }
   // The proxy settings, made on first use (owned by this handler, with Handler set to it).
   TIdSocksInfo* SocksInfo();
   // Null forgets the settings. Settings without an owner are copied into this handler's own object;
@@ -72,14 +79,19 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // connect has left in ms (-2: no limit; 0 or more otherwise). A transport that wraps the socket
   // starts here (a TLS handshake, say), within that time. Base: nothing.
   virtual void AfterConnect(int32_t ATimeLeft);
+  // Shuts the socket down (see TIdSocketHandle::Abort).
+  void AbortTransport() override;
 
  private:
   void ConnectWithTimeout(int32_t ATimeout);
+  // Makes the socket handle, holding the abort lock.
+  void MakeSocket();
   // Lets go of referred settings (not this handler's own object).
   void DropSocksInfoReference();
 
   std::unique_ptr<TIdSocketHandle> FSocket;
   bool FUseNagle = true;
+  bool FWakeOnConnectEnd = false;
   TIdSocksInfo* FSocksInfo = nullptr;           // the settings in use: FOwnSocksInfo or referred ones
   std::unique_ptr<TIdSocksInfo> FOwnSocksInfo;  // settings without an owner, owned here
 };
@@ -99,6 +111,8 @@ class TIdConnectThread {
   bool Terminated() const noexcept { return FTerminated.load(std::memory_order_acquire); }
   // Ends the worker: wakes a connect still running, then joins.
   void Stop() noexcept;
+  // Waits up to AMs ms, less when the worker's connect ends first (or has ended).
+  void WaitForEnd(int32_t AMs);
   // The message of the error that ended the connect; empty when it succeeded. Read after Stop.
   const std::string& ErrorMessage() const noexcept { return FErrorMessage; }
 
@@ -108,6 +122,8 @@ class TIdConnectThread {
   TIdSocketHandle& FSocket;
   std::string FErrorMessage;
   std::atomic<bool> FTerminated{false};
+  std::mutex FEndLock;  // guards the change of FTerminated for WaitForEnd
+  std::condition_variable FEnded;
   std::thread FThread;  // last, so that it starts when everything it uses exists
 };
 

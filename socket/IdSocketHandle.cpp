@@ -28,17 +28,28 @@ TIdSocketHandle::~TIdSocketHandle() {
 
 void TIdSocketHandle::Allocate(int32_t ASocketType, int32_t AProtocol) {
   CloseDescriptor();
-  FDescriptor = CurrentStack->CreateIPv4Socket(ASocketType, AProtocol);
+  const TIdStackSocketHandle descriptor = CurrentStack->CreateIPv4Socket(ASocketType, AProtocol);
+  const std::lock_guard lock(FLock);
+  FDescriptor = descriptor;
   FAllocated = true;
   FReceiveTimeout = 0;
 }
 
 void TIdSocketHandle::CloseDescriptor() {
+  const std::lock_guard lock(FLock);
   if (!FAllocated) return;
   FAllocated = false;
   FReceiveTimeout = 0;
   CurrentStack->ShutdownSocket(FDescriptor, SHUT_RDWR);
   CurrentStack->CloseSocketDescriptor(FDescriptor);
+}
+
+void TIdSocketHandle::Abort() noexcept {
+  const std::lock_guard lock(FLock);
+  if (!FAllocated) return;
+  const timeval shortest{0, 1};
+  CurrentStack->SetSocketOption(FDescriptor, SOL_SOCKET, SO_SNDTIMEO, &shortest, sizeof shortest);
+  CurrentStack->ShutdownSocket(FDescriptor, SHUT_RDWR);
 }
 
 void TIdSocketHandle::Bind() {
@@ -196,8 +207,11 @@ void TIdSocketHandle::SetOption(int32_t ALevel, int32_t AOption, const void* AVa
 }
 
 void TIdSocketHandle::ResetHandle(bool AResetLocal) {
-  FAllocated = false;
-  FDescriptor = -1;
+  {
+    const std::lock_guard lock(FLock);
+    FAllocated = false;
+    FDescriptor = -1;
+  }
   FReceiveTimeout = 0;
   if (AResetLocal) {
     FIP.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "qorclnt/socket/IdIOResult.hpp"
@@ -29,6 +30,10 @@ class TIdSocketHandle {
   // Shuts both directions down and closes the descriptor, ignoring failures; nothing when none is
   // open. The descriptor number and the endpoints are kept.
   virtual void CloseDescriptor();
+  // May be called from another thread: makes a connect, wait, receive or send on the open descriptor
+  // end at once, and any later one too (a shutdown, and the shortest send time-out, which also ends
+  // a connect that has not started yet). Nothing when no descriptor is open.
+  void Abort() noexcept;
   // Binds to IP and Port, or, when Port is 0 and both ends of the client port range are set, to the
   // first free port of the range searched from its top. Raises EIdInvalidPortRange,
   // EIdCanNotBindPortInRange, EIdCouldNotBindSocket or EIdSocketError.
@@ -97,6 +102,9 @@ class TIdSocketHandle {
   // Takes a time-out that Receive set off the descriptor; false as above.
   bool ClearReceiveTimeout();
 
+  // Guards the descriptor against Abort: the descriptor and Allocated change only holding it, and a
+  // descriptor is closed only holding it, so Abort never reaches a number that was handed on.
+  std::mutex FLock;
   TIdStackSocketHandle FDescriptor = -1;
   bool FAllocated = false;
   std::string FIP;

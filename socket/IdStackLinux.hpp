@@ -47,7 +47,8 @@ class TIdStackLinux : public TIdStack {
                           int32_t AOptLen) override;
   TIdStackSocketHandle NewSocket(int32_t AFamily, int32_t ASocketType, int32_t AProtocol) override;
   int32_t ShutdownSocket(TIdStackSocketHandle AHandle, int32_t AHow) override;
-  // The numbers 1 to 4 are the resolver's and give its bare text; the rest as the base class.
+  // The numbers 1 to 3 are the resolver's and give its bare text; the rest (4, EINTR, included) as
+  // the base class.
   std::string ErrorText(int32_t AErrorCode) override;
   // errno, with EPIPE reported as ECONNRESET.
   int32_t LastSystemError() override;
@@ -59,6 +60,14 @@ class TIdStackLinux : public TIdStack {
                           int32_t& VOptLen) override;
   std::string FormatAddress(const TIdIn4Addr& AAddress) override;
   void ParseAddress(const std::string& AIP, TIdIn4Addr& VAddress) override;
+
+  // EIdSocketError for the resolver's number ACode (h_errno: 1 host not found, 2 try again, 3 no
+  // recovery, 4 no data) with the resolver's bare text.
+  [[noreturn]] void RaiseResolverError(int32_t ACode);
+
+ private:
+  // The resolver's text for its number ACode; the base class's text for any other number.
+  std::string ResolverText(int32_t ACode);
 };
 
 }  // namespace qor

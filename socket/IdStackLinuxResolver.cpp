@@ -56,10 +56,10 @@ struct THostLookup {
   // Why nothing was found, taken from the lookup itself and never 0 (errno may be stale): the
   // resolver's number; else the system error the call returned (the resolver says NETDB_INTERNAL
   // then); else, when neither says anything, host not found.
-  int32_t FailureCode() const {
-    if (Error > 0) return Error;
-    if (Result > 0) return Result;
-    return HOST_NOT_FOUND;
+  [[noreturn]] void RaiseFailure(TIdStackLinux& AStack) const {
+    if (Error > 0) AStack.RaiseResolverError(Error);
+    if (Result > 0) AStack.RaiseErrorCode(Result);
+    AStack.RaiseResolverError(HOST_NOT_FOUND);
   }
 
   // The entry's IPv4 addresses in list order.
@@ -81,7 +81,7 @@ void TIdStackLinux::FillLocalAddressList() {
   FLocalAddressList->clear();
   THostLookup lookup;
   lookup.ByName(GetLocalHostName());
-  if (lookup.Found == nullptr) RaiseErrorCode(lookup.FailureCode());
+  if (lookup.Found == nullptr) lookup.RaiseFailure(*this);
   for (const TIdIn4Addr& address : lookup.Addresses()) FLocalAddressList->push_back(FormatAddress(address));
 }
 
@@ -99,9 +99,9 @@ const std::vector<std::string>& TIdStackLinux::GetLocalAddressList() {
 std::string TIdStackLinux::LookupHostAddress(const std::string& AHost) {
   THostLookup lookup;
   lookup.ByName(AHost);
-  if (lookup.Found == nullptr) RaiseErrorCode(lookup.FailureCode());
+  if (lookup.Found == nullptr) lookup.RaiseFailure(*this);
   const std::vector<TIdIn4Addr> addresses = lookup.Addresses();
-  if (addresses.empty()) RaiseErrorCode(NO_DATA);  // a name without an IPv4 address
+  if (addresses.empty()) RaiseResolverError(NO_DATA);  // a name without an IPv4 address
   return FormatAddress(addresses.front());
 }
 
@@ -114,7 +114,7 @@ std::string TIdStackLinux::GetLocalHostName() {
 std::string TIdStackLinux::LookupHostName(const std::string& AIP) {
   THostLookup lookup;
   lookup.ByAddress(::inet_addr(AIP.c_str()));
-  if (lookup.Found == nullptr) RaiseErrorCode(lookup.FailureCode());
+  if (lookup.Found == nullptr) lookup.RaiseFailure(*this);
   return lookup.Found->h_name;
 }
 

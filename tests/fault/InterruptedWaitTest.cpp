@@ -1,14 +1,18 @@
 // Waits that a signal interrupts every 10 ms (a handler that does nothing, installed without
 // SA_RESTART unless a test asks for it) resume with the time that is left, so they still last their
 // full time: a line read, a pause, and a timed connect whose worker thread is interrupted as well;
-// and a line that arrives during such a wait is still read.
+// and a line that arrives during such a wait is still read. A send that waits for room, and a SOCKS
+// dialogue that waits for its proxy, resume the same way.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -17,9 +21,12 @@
 #include "qorclnt/client/IdTCPClient.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/socket/IdIOHandlerSocket.hpp"
+#include "qorclnt/socket/IdSocks.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/ProcStat.hpp"
 #include "support/StalledListener.hpp"
+#include "support/UniqueFd.hpp"
 #include "support/Watchdog.hpp"
 
 namespace qor::test {
@@ -28,6 +35,7 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
+using namespace std::string_literals;
 
 thread_local volatile sig_atomic_t SignalsHere = 0;  // signals the current thread has handled
 
@@ -147,6 +155,98 @@ TEST(InterruptedWait, ALineThatArrivesDuringAnInterruptedReadIsReadWithOrWithout
     silent.SetReadTimeout(1000);
     silent.Connect(-1);
     ExpectFullSecond("time-out", [&] { EXPECT_THROW(silent.ReadLn(), EIdReadTimeout); });
+  }
+}
+
+// A peer on 127.0.0.1 that accepts only after ADelay and then reads until the client closes: until
+// then a large write fills the socket buffers and waits for room.
+class TLateReader {
+ public:
+  explicit TLateReader(milliseconds ADelay) : FListener(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(FListener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(FListener.Get(), 1);
+    ::getsockname(FListener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+    FThread = std::thread([this, ADelay] {
+      std::this_thread::sleep_for(ADelay);
+      // The signals reach this thread too: its own calls resume after them.
+      int accepted;
+      while ((accepted = ::accept(FListener.Get(), nullptr, nullptr)) == -1 && errno == EINTR) {
+      }
+      const UniqueFd peer(accepted);
+      char buffer[65536];
+      for (;;) {
+        const ssize_t n = ::recv(peer.Get(), buffer, sizeof buffer, 0);
+        if (n > 0) {
+          FReceived += static_cast<size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+          break;
+        }
+      }
+    });
+  }
+  ~TLateReader() { Join(); }
+  TLateReader(const TLateReader&) = delete;
+  TLateReader& operator=(const TLateReader&) = delete;
+
+  int32_t Port() const noexcept { return FPort; }
+  // Waits for the reader's end (the client's close); the bytes it read.
+  size_t Join() {
+    if (FThread.joinable()) FThread.join();
+    return FReceived;
+  }
+
+ private:
+  UniqueFd FListener;
+  int32_t FPort = 0;
+  size_t FReceived = 0;
+  std::thread FThread;
+};
+
+TEST(InterruptedWait, ASendThatWaitsForRoomResumesAfterSignals) {
+  Watchdog watchdog(60s, "InterruptedWait");
+  TLateReader reader(700ms);
+  TIdTCPClient writer(nullptr);
+  writer.SetHost(LoopbackServer::Host);
+  writer.SetPort(reader.Port());
+  writer.Connect(-1);
+  const std::string block(16 << 20, 'x');  // far more than the socket buffers hold
+  {
+    TSignalRain rain(10ms);
+    const auto started = steady_clock::now();
+    EXPECT_NO_THROW(writer.Write(block));
+    EXPECT_GE(steady_clock::now() - started, 500ms) << "the write never waited for room";
+  }
+  writer.Disconnect();
+  EXPECT_EQ(reader.Join(), block.size());
+}
+
+TEST(InterruptedWait, ASocksDialogueResumesAfterSignals) {
+  Watchdog watchdog(60s, "InterruptedWait");
+  // A SOCKS 5 proxy that takes its time over each answer.
+  const std::string request = "\x05\x01\x00\x03\x09"s + "127.0.0.1" + "\x12\x34"s;
+  LoopbackServer proxy(ServerScript()
+                           .WaitForCount(3)
+                           .Silence(300ms)
+                           .Send("\x05\x00"s)
+                           .WaitForCount(request.size())
+                           .Silence(300ms)
+                           .Send("\x05\x00\x00\x01\x7f\x00\x00\x01\x12\x34"s));
+  TIdIOHandlerSocket handler(nullptr);
+  handler.SocksInfo()->SetVersion(svSocks5);
+  handler.SocksInfo()->SetHost(LoopbackServer::Host);
+  handler.SocksInfo()->SetPort(proxy.Port());
+  handler.Open();
+  TSignalRain rain(10ms);
+  for (const int32_t timeout : {-1, 5000}) {  // no time-out, and one
+    SCOPED_TRACE(timeout);
+    EXPECT_NO_THROW(handler.ConnectTo("127.0.0.1", 0x1234, "", 0, 0, 0, timeout));
+    handler.Close();
+    handler.Open();
   }
 }
 

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/runtime/RuntimeErrors.hpp"
@@ -25,13 +27,30 @@ int32_t RaisedCode(TIdStackLinux& AStack, int32_t AResult) {
   return 0;
 }
 
-TEST(IdStackLinux, ErrorTextGivesResolverTextsForOneToFour) {
+TEST(IdStackLinux, ErrorTextGivesResolverTextsForOneToThreeAndTheSystemsForFour) {
   TIdStackLinux stack;
   EXPECT_EQ("Host not found.", stack.ErrorText(1));
   EXPECT_EQ("Non-authoritative response (try again or check DNS setup).", stack.ErrorText(2));
   EXPECT_EQ("Non-recoverable errors: FORMERR, REFUSED, NOTIMP.", stack.ErrorText(3));
-  EXPECT_EQ("Valid name, no data record (check DNS setup).", stack.ErrorText(4));
+  EXPECT_EQ("Socket Error # 4\r\nInterrupted system call.", stack.ErrorText(4));
   EXPECT_EQ("Socket Error # 111\r\nConnection refused.", stack.ErrorText(111));
+}
+
+TEST(IdStackLinux, TheResolversOwnFailuresKeepItsTextsAndNumbers) {
+  TIdStackLinux stack;
+  for (const auto& [code, text] : std::vector<std::pair<int32_t, std::string>>{
+           {1, "Host not found."},
+           {2, "Non-authoritative response (try again or check DNS setup)."},
+           {3, "Non-recoverable errors: FORMERR, REFUSED, NOTIMP."},
+           {4, "Valid name, no data record (check DNS setup)."}}) {
+    try {
+      stack.RaiseResolverError(code);
+      ADD_FAILURE() << "nothing raised for " << code;
+    } catch (const EIdSocketError& error) {
+      EXPECT_EQ(error.ErrorCode(), code);
+      EXPECT_EQ(error.Message(), text);
+    }
+  }
 }
 
 TEST(IdStackLinux, SendToAClosedPeerIsAResetNotASignal) {
