@@ -91,6 +91,7 @@ void TIdTLSIOHandlerSocket::Handshake(int32_t ATimeout) {
   } catch (...) {
     // No application byte may pass a connection whose handshake failed.
     Close();
+    CheckAborted();  // an Abort's wake-up is no failure of TLS
     throw;
   }
 }
@@ -120,6 +121,7 @@ TIdIOResult TIdTLSIOHandlerSocket::RawReceive(void* ABuffer, int32_t ALength, in
   } catch (const EIdTLSError&) {
     // A truncated stream or a fatal alert ends the connection as a peer's close does.
     Close();
+    CheckAborted();
     throw;
   }
 }
@@ -131,6 +133,7 @@ TIdIOResult TIdTLSIOHandlerSocket::RawSend(const void* ABuffer, int32_t ALength)
     return FSession->Send(ABuffer, ALength);
   } catch (const EIdTLSError&) {
     Close();
+    CheckAborted();
     throw;
   }
 }

@@ -12,6 +12,7 @@
 #include "qorclnt/socket/IdSocks.hpp"
 #include "qorclnt/socket/IdTLSIOHandlerSocket.hpp"
 #include "support/CountingAntiFreeze.hpp"
+#include "support/LoopbackServer.hpp"
 #include "support/ProxyDaemon.hpp"
 #include "support/SocksProxies.hpp"
 #include "support/TestPki.hpp"
@@ -110,6 +111,29 @@ TEST_F(TLSConnection, WithIdleProcessingTheWaitKeepsItsIdleTurnsAndOutlastsATick
   EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
   EXPECT_GE(MillisecondsSince(start), 270);
   EXPECT_LT(MillisecondsSince(start), 5000);
+}
+
+TEST_F(TLSConnection, AnAbortEndsABlockedTLSReadOrHandshakeAsAnAbort) {
+  TlsServer server([](TlsPeer& APeer) {
+    if (APeer.Accept()) APeer.ReadLine();  // then silent until the client goes
+  });
+  Connect("localhost", server.Port());
+  const auto abortSoon = [this] {
+    return std::thread([this] {
+      std::this_thread::sleep_for(300ms);
+      connection.Abort();
+    });
+  };
+  std::thread aborter = abortSoon();
+  EXPECT_THROW(connection.ReadLn("\n", IdTimeoutInfinite), EIdAborted);
+  aborter.join();
+
+  // A peer that accepts and never answers the handshake.
+  LoopbackServer stalled(ServerScript().Silence(10s));
+  handler->Open();
+  aborter = abortSoon();
+  EXPECT_THROW(handler->ConnectTo("127.0.0.1", stalled.Port(), "", 0, 0, 0, 10000), EIdAborted);
+  aborter.join();
 }
 
 TEST_F(TLSConnection, ATCPCloseWithoutCloseNotifyIsATruncationNotAGracefulClose) {
