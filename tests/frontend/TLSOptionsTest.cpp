@@ -48,6 +48,18 @@ TEST(TLSOptions, AVerifiedSessionSaysWhatItVerified) {
                                              "VERIFIED AS LOCALHOST\nWELCOME HI\n< COMMAND QUOTED\n"}));
 }
 
+TEST(TLSOptions, WithoutACAFileTheSystemStoreDecidesAndHonoursSSLCertFile) {
+  std::atomic<int> lines{0};
+  TlsServer server(Welcome(lines));
+  ProcessOptions options;
+  options.Environment = {"SSL_CERT_FILE=" + TestPki::Get().CAFile};
+  const ProcessResult run =
+      RunProcess(QOR_CLIENT_PATH, {"-TLS", "-SP", std::to_string(server.Port())}, "q hello\n", options);
+  EXPECT_EQ(run.Stdout, Session("\n\n< SETTING PORT\n< PORT SET\n\n",
+                                {"< QUOTING COMMAND\n" + Established +
+                                 "VERIFIED AS 127.0.0.1\nWELCOME HELLO\n< COMMAND QUOTED\n"}));
+}
+
 // A peer that fails verification gets no application byte, and the client keeps trying.
 void ExpectRefused(const std::string& ACert, const std::string& AHost, const std::string& AReason) {
   std::atomic<int> lines{0};
