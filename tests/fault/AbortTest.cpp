@@ -1,8 +1,6 @@
 // Another thread stops a connection's blocked connect, read, write or wait with Abort; and a timed
 // connect that is told to wake when its worker ends returns at once instead of at the end of a step.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,9 +12,9 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "support/CountingAntiFreeze.hpp"
+#include "support/FreePort.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/StalledListener.hpp"
-#include "support/UniqueFd.hpp"
 #include "support/Watchdog.hpp"
 
 namespace qor::test {
@@ -47,26 +45,6 @@ std::string AbortAfter300Ms(TIdTCPClient& AClient, const std::function<void()>& 
   aborter.join();
   return message;
 }
-
-// A port on 127.0.0.1 whose connections are made by the system but never accepted or read.
-class TDeafListener {
- public:
-  TDeafListener() : FListener(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(FListener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(FListener.Get(), 4);
-    ::getsockname(FListener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
-  }
-  int32_t Port() const noexcept { return FPort; }
-
- private:
-  UniqueFd FListener;
-  int32_t FPort = 0;
-};
 
 class Abort : public ::testing::Test {
  protected:
@@ -120,10 +98,10 @@ TEST_F(Abort, EndsAWaitWithIdleProcessing) {
 }
 
 TEST_F(Abort, EndsAWriteThatWaitsForRoom) {
-  const TDeafListener deaf;
+  const ListeningPort deaf;  // its connections are never read
   Use(deaf.Port());
   FClient.Connect(-1);
-  const std::string block(64 << 20, 'x');  // far more than the socket buffers hold
+  const std::string block(16 << 20, 'x');  // far more than the socket buffers hold
   ExpectAborted("write", [&] { FClient.Write(block); });
   FClient.Disconnect();
 }

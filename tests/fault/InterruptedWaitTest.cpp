@@ -5,7 +5,6 @@
 // dialogue that waits for its proxy, resume the same way.
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -23,6 +22,7 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "qorclnt/socket/IdSocks.hpp"
+#include "support/FreePort.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/ProcStat.hpp"
 #include "support/StalledListener.hpp"
@@ -162,20 +162,12 @@ TEST(InterruptedWait, ALineThatArrivesDuringAnInterruptedReadIsReadWithOrWithout
 // then a large write fills the socket buffers and waits for room.
 class TLateReader {
  public:
-  explicit TLateReader(milliseconds ADelay) : FListener(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(FListener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(FListener.Get(), 1);
-    ::getsockname(FListener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
+  explicit TLateReader(milliseconds ADelay) {
     FThread = std::thread([this, ADelay] {
       std::this_thread::sleep_for(ADelay);
       // The signals reach this thread too: its own calls resume after them.
       int accepted;
-      while ((accepted = ::accept(FListener.Get(), nullptr, nullptr)) == -1 && errno == EINTR) {
+      while ((accepted = ::accept(FListener.Descriptor(), nullptr, nullptr)) == -1 && errno == EINTR) {
       }
       const UniqueFd peer(accepted);
       char buffer[65536];
@@ -193,7 +185,7 @@ class TLateReader {
   TLateReader(const TLateReader&) = delete;
   TLateReader& operator=(const TLateReader&) = delete;
 
-  int32_t Port() const noexcept { return FPort; }
+  int32_t Port() const noexcept { return FListener.Port(); }
   // Waits for the reader's end (the client's close); the bytes it read.
   size_t Join() {
     if (FThread.joinable()) FThread.join();
@@ -201,8 +193,7 @@ class TLateReader {
   }
 
  private:
-  UniqueFd FListener;
-  int32_t FPort = 0;
+  ListeningPort FListener;
   size_t FReceived = 0;
   std::thread FThread;
 };
