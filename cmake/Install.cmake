@@ -21,7 +21,7 @@ set_target_properties(qorclient PROPERTIES EXPORT_NAME client)
 target_include_directories(qorclient INTERFACE $<BUILD_INTERFACE:${QOR_INCLUDE_ROOT}>
                                                $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_compile_features(qorclient INTERFACE cxx_std_20)
-target_link_libraries(qorclient INTERFACE Threads::Threads ${CMAKE_DL_LIBS})
+target_link_libraries(qorclient INTERFACE Threads::Threads OpenSSL::SSL OpenSSL::Crypto ${CMAKE_DL_LIBS})
 # The name a project that adds this tree links, the same as the installed package's.
 add_library(qorclnt::client ALIAS qorclient)
 
@@ -70,11 +70,12 @@ programs are in /usr/share/doc/qorclnt/.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# The programs need only the C and C++ runtime libraries; dpkg-shlibdeps finds their versions.
+# The programs need the C and C++ runtime libraries and OpenSSL's libssl3; dpkg-shlibdeps finds their
+# versions.
 find_program(QOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(QOR_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libssl3 (>= 3.0.0)")
 endif()
 include(CPack)

@@ -100,6 +100,21 @@ void TIdTCPConnection::ResetForConnect() {
   FClosedMark = false;
 }
 
+void TIdTCPConnection::StartTLS() {
+  if (FIOHandler == nullptr || !FIOHandler->IsConnected()) Raise(EIdNotConnected(RSNotConnected));
+  if (FInBuffer.Size() != 0) {
+    DropSocket();
+    Raise(EIdTLSStartRefused(RSTLSStartPending));
+  }
+  try {
+    FIOHandler->StartTLS();
+  } catch (...) {
+    // Going on in plaintext after the upgrade was asked for would expose what was meant to be secret.
+    DropSocket();
+    throw;
+  }
+}
+
 void TIdTCPConnection::FireDisconnected() {
   if (OnDisconnected) OnDisconnected(this);
 }

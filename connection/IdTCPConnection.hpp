@@ -90,6 +90,10 @@ class TIdTCPConnection : public TIdComponent {
   // partial line buffered.
   virtual std::string ReadLn(const std::string& ATerminator = "\n", int32_t ATimeout = IdTimeoutDefault,
                              int32_t AMaxLineLength = -1);
+  // Upgrades the open connection to TLS through the I/O handler. Refused with EIdTLSStartRefused, and
+  // the connection closed, when received bytes are still unread: plaintext that came before the
+  // upgrade must never be read as if it had come over TLS. A failed handshake closes the connection.
+  virtual void StartTLS();
   // Sends ACommand as a line, then ReadReply(AAllowed).
   virtual int16_t SendCommand(const std::string& ACommand, const TIdReplyCodes& AAllowed);
   // Sends the bytes of AOut; nothing at all for an empty text. A text of 2 GiB or more goes out in

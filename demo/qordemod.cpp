@@ -1,10 +1,13 @@
 // A small line server to try the client with: every line it receives is answered with a short reply
 // that ends in a blank line. "QUIT" is answered and then the connection is closed.
 //
-//   qordemod [-6] [port [replies]]   listens on 127.0.0.1 (with -6 on ::1), port 15937 unless
-//                                    given; port 0 takes a free one
+//   qordemod [-6] [port [replies] [tls [cert.pem key.pem]]]
 //
-// The first line it writes names the port it listens on. With "replies" it speaks in numeric replies
+// It listens on 127.0.0.1 (with -6 on ::1), port 15937 unless given; port 0 takes a free one. The first line it writes
+// names the port it listens on. With "tls" it speaks TLS from the first byte, with the given
+// certificate and key or with a certificate for localhost and 127.0.0.1 that it makes at start and
+// names on its second line ("qordemod: TLS certificate in <path>"; qorclnt -TLS -CAFILE <path>
+// trusts it). With "replies" it speaks in numeric replies
 // instead, for trying SendCommand and ReadReply: it greets a new connection with "220 QORDEMOD READY"
 // and answers
 //   HELO name   250 HELLO name
@@ -13,15 +16,19 @@
 //   QUIT        221 BYE, then it closes the connection
 //   else        500 UNKNOWN COMMAND
 // One connection is served at a time while DATA sends.
+#include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "DemoTLS.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/runtime/Strings.hpp"
 #include "qorclnt/socket/IdStack.hpp"
@@ -31,12 +38,23 @@ namespace {
 using qor::TIdStack;
 using qor::TIdStackSocketHandle;
 
+// One connection: its socket, its TLS connection in TLS mode, and what it has sent beyond its last
+// whole line.
+struct TPeer {
+  TIdStack* Stack = nullptr;
+  TIdStackSocketHandle Handle = -1;
+  SSL* Tls = nullptr;
+  std::string Pending;
+};
+
 // Sends all of AText; false when the peer has gone.
-bool SendAll(TIdStack& AStack, TIdStackSocketHandle AHandle, const std::string& AText) {
+bool SendAll(const TPeer& APeer, const std::string& AText) {
   size_t sent = 0;
   while (sent < AText.size()) {
-    const int32_t n =
-        AStack.SendData(AHandle, AText.data() + sent, static_cast<int32_t>(AText.size() - sent), 0);
+    const auto left = static_cast<int32_t>(AText.size() - sent);
+    const int32_t n = APeer.Tls != nullptr
+                          ? SSL_write(APeer.Tls, AText.data() + sent, left)
+                          : APeer.Stack->SendData(APeer.Handle, AText.data() + sent, left, 0);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -54,7 +72,7 @@ std::string ReplyTo(const std::string& ALine) {
 }
 
 // Sends ACount bytes of 64-byte text lines.
-bool SendData(TIdStack& AStack, TIdStackSocketHandle AHandle, int32_t ACount) {
+bool SendData(const TPeer& APeer, int32_t ACount) {
   static const std::string block = [] {
     std::string line(63, 'D');
     line += '\n';
@@ -64,7 +82,7 @@ bool SendData(TIdStack& AStack, TIdStackSocketHandle AHandle, int32_t ACount) {
   }();
   for (int32_t left = ACount; left > 0;) {
     const size_t n = std::min(block.size(), static_cast<size_t>(left));
-    if (!SendAll(AStack, AHandle, block.substr(0, n))) return false;
+    if (!SendAll(APeer, block.substr(0, n))) return false;
     left -= static_cast<int32_t>(n);
   }
   return true;
@@ -73,35 +91,28 @@ bool SendData(TIdStack& AStack, TIdStackSocketHandle AHandle, int32_t ACount) {
 constexpr int32_t DataLimit = 1 << 30;
 
 // Answers ALine in numeric replies; false when the connection is to be closed.
-bool AnswerReply(TIdStack& AStack, TIdStackSocketHandle AHandle, const std::string& ALine) {
+bool AnswerReply(const TPeer& APeer, const std::string& ALine) {
   if (ALine == "QUIT") {
-    SendAll(AStack, AHandle, "221 BYE\r\n");
+    SendAll(APeer, "221 BYE\r\n");
     return false;
   }
   if (ALine.rfind("DATA ", 0) == 0) {
     const int32_t count = qor::StrToIntDef(ALine.substr(5), -1);
-    if (count < 0 || count > DataLimit) return SendAll(AStack, AHandle, "501 BAD COUNT\r\n");
-    SendAll(AStack, AHandle, "150 " + std::to_string(count) + " BYTES FOLLOW\r\n") &&
-        SendData(AStack, AHandle, count);
+    if (count < 0 || count > DataLimit) return SendAll(APeer, "501 BAD COUNT\r\n");
+    SendAll(APeer, "150 " + std::to_string(count) + " BYTES FOLLOW\r\n") && SendData(APeer, count);
     return false;
   }
-  if (ALine.rfind("HELO ", 0) == 0) return SendAll(AStack, AHandle, "250 HELLO " + ALine.substr(5) + "\r\n");
+  if (ALine.rfind("HELO ", 0) == 0) return SendAll(APeer, "250 HELLO " + ALine.substr(5) + "\r\n");
   if (ALine == "HELP") {
-    return SendAll(AStack, AHandle,
+    return SendAll(APeer,
                    "214-COMMANDS:\r\n214-HELO name\r\n214-DATA count\r\n214-QUIT\r\n214 END OF HELP\r\n");
   }
-  return SendAll(AStack, AHandle, "500 UNKNOWN COMMAND\r\n");
+  return SendAll(APeer, "500 UNKNOWN COMMAND\r\n");
 }
-
-// What one connection has sent beyond its last whole line.
-struct TPeer {
-  std::string Pending;
-};
 
 // Answers every whole line that APeer has sent (in numeric replies with ANumeric); false when the
 // connection is to be closed.
-bool Answer(TIdStack& AStack, TIdStackSocketHandle AHandle, TPeer& APeer, const char* AData, int32_t ACount,
-            bool ANumeric) {
+bool Answer(TPeer& APeer, const char* AData, int32_t ACount, bool ANumeric) {
   const size_t scanned = APeer.Pending.size();
   APeer.Pending.append(AData, static_cast<size_t>(ACount));
   size_t start = 0;
@@ -111,13 +122,41 @@ bool Answer(TIdStack& AStack, TIdStackSocketHandle AHandle, TPeer& APeer, const 
     if (!line.empty() && line.back() == '\r') line.pop_back();
     start = lf + 1;
     if (ANumeric) {
-      if (!AnswerReply(AStack, AHandle, line)) return false;
-    } else if (!SendAll(AStack, AHandle, ReplyTo(line)) || line == "QUIT") {
+      if (!AnswerReply(APeer, line)) return false;
+    } else if (!SendAll(APeer, ReplyTo(line)) || line == "QUIT") {
       return false;
     }
   }
   APeer.Pending.erase(0, start);
   return APeer.Pending.size() <= 65536;  // no line end in sight: not a line client
+}
+
+// Receives what APeer has sent and answers it, taking in every record TLS holds already; false when
+// the connection is to be closed.
+bool Serve(TPeer& APeer, bool ANumeric) {
+  char chunk[4096];
+  do {
+    const int32_t n = APeer.Tls != nullptr ? SSL_read(APeer.Tls, chunk, sizeof chunk)
+                                           : APeer.Stack->ReceiveData(APeer.Handle, chunk, sizeof chunk, 0);
+    if (n <= 0 || !Answer(APeer, chunk, n, ANumeric)) return false;
+  } while (APeer.Tls != nullptr && SSL_pending(APeer.Tls) > 0);
+  return true;
+}
+
+// Starts TLS on a new connection; a peer that takes longer than five seconds for a step is dropped.
+bool StartTLS(TPeer& APeer, SSL_CTX* AContext) {
+  const timeval limit{5, 0};
+  APeer.Stack->SetSocketOption(APeer.Handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  APeer.Stack->SetSocketOption(APeer.Handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  APeer.Tls = SSL_new(AContext);
+  return APeer.Tls != nullptr && SSL_set_fd(APeer.Tls, APeer.Handle) == 1 && SSL_accept(APeer.Tls) == 1;
+}
+
+void Drop(TPeer& APeer) {
+  if (APeer.Tls != nullptr) SSL_shutdown(APeer.Tls);
+  SSL_free(APeer.Tls);
+  APeer.Stack->ShutdownSocket(APeer.Handle, SHUT_RDWR);
+  APeer.Stack->CloseSocketDescriptor(APeer.Handle);
 }
 
 }  // namespace
@@ -129,7 +168,13 @@ int main(int argc, char** argv) {
     ++argv;
   }
   const int32_t port = argc > 1 ? qor::StrToIntDef(argv[1], 0) : 15937;
-  const bool numeric = argc > 2 && std::strcmp(argv[2], "replies") == 0;
+  int next = 2;
+  const bool numeric = argc > next && std::strcmp(argv[next], "replies") == 0;
+  if (numeric) ++next;
+  const bool tls = argc > next && std::strcmp(argv[next], "tls") == 0;
+  const std::string cert = tls && argc > next + 2 ? argv[next + 1] : "";
+  const std::string key = tls && argc > next + 2 ? argv[next + 2] : "";
+  std::signal(SIGPIPE, SIG_IGN);  // OpenSSL's socket writes do not ask for MSG_NOSIGNAL
   const uint16_t family = ipv6 ? qor::Id_PF_INET6 : qor::Id_PF_INET;
   const char* const address = ipv6 ? "::1" : "127.0.0.1";
   const char* const shown = ipv6 ? "[::1]" : "127.0.0.1";
@@ -141,11 +186,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qordemod: cannot listen on %s:%d\n", shown, static_cast<int>(port));
     return 1;
   }
+  std::string madeCert;
+  SSL_CTX* const context = tls ? qordemo::NewDemoContext(cert, key, madeCert) : nullptr;
+  if (tls && context == nullptr) return 1;
   uint16_t boundFamily = 0;
   std::string ip;
   int32_t bound = 0;
   stack->GetSocketAddress(listener, boundFamily, ip, bound);
   std::printf("qordemod: listening on %s:%d\n", shown, static_cast<int>(bound));
+  if (!madeCert.empty()) std::printf("qordemod: TLS certificate in %s\n", madeCert.c_str());
   std::fflush(stdout);
   std::map<TIdStackSocketHandle, TPeer> peers;
   for (;;) {
@@ -155,19 +204,23 @@ int main(int argc, char** argv) {
     if (stack->WaitForSockets(&ready, nullptr, nullptr, qor::IdTimeoutInfinite) <= 0) continue;
     for (const TIdStackSocketHandle handle : ready) {
       if (handle == listener) {
-        std::string ip;
+        std::string peerIP;
         int32_t peerPort = 0;
-        const TIdStackSocketHandle client = stack->AcceptConnection(listener, ip, peerPort);
+        const TIdStackSocketHandle client = stack->AcceptConnection(listener, peerIP, peerPort);
         if (client < 0) continue;
-        peers[client];
-        if (numeric) SendAll(*stack, client, "220 QORDEMOD READY\r\n");
+        TPeer& peer = peers[client];
+        peer.Stack = stack.get();
+        peer.Handle = client;
+        if ((context != nullptr && !StartTLS(peer, context)) ||
+            (numeric && !SendAll(peer, "220 QORDEMOD READY\r\n"))) {
+          Drop(peer);
+          peers.erase(client);
+        }
         continue;
       }
-      char chunk[4096];
-      const int32_t n = stack->ReceiveData(handle, chunk, sizeof chunk, 0);
-      if (n <= 0 || !Answer(*stack, handle, peers[handle], chunk, n, numeric)) {
-        stack->ShutdownSocket(handle, SHUT_RDWR);
-        stack->CloseSocketDescriptor(handle);
+      TPeer& peer = peers[handle];
+      if (!Serve(peer, numeric)) {
+        Drop(peer);
         peers.erase(handle);
       }
     }

@@ -88,4 +88,17 @@ QOR_ERROR_KIND(EIdStreamTooLarge, EIdTCPConnectionError);
 // A connect, read, write or wait that another thread stopped with the connection's Abort.
 QOR_ERROR_KIND(EIdAborted, EIdTCPConnectionError);
 
+// TLS: the group, and its kinds. A verification failure carries the verifier's result number in
+// ErrorCode and its reason in the message.
+QOR_ERROR_KIND(EIdTLSError, EIdException);
+QOR_CODED_ERROR_KIND(EIdTLSVerifyError, EIdTLSError);
+// Settings that cannot work (a missing CA file, a key that does not match its certificate), found
+// before any connect.
+QOR_ERROR_KIND(EIdTLSSetupError, EIdTLSError);
+QOR_ERROR_KIND(EIdTLSHandshakeTimeout, EIdTLSError);
+// The peer closed the TCP connection without ending TLS first: what came last may be cut short.
+QOR_ERROR_KIND(EIdTLSTruncated, EIdTLSError);
+// A TLS start refused: plaintext received before it is still unread, or the handler cannot do TLS.
+QOR_ERROR_KIND(EIdTLSStartRefused, EIdTLSError);
+
 }  // namespace qor

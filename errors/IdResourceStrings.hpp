@@ -109,4 +109,22 @@ inline constexpr char RSSocksTextHasZeroByte[] = "Zero byte in a text of a socks
 inline constexpr char RSSocksReplyAddressTypeError[] = "Unknown address type in socks reply.";
 inline constexpr char RSSocks4IPv6Destination[] = "SOCKS 4 cannot reach an IPv6 address; use SOCKS 5.";
 
+// TLS
+inline constexpr char RSTLSVerifyFailed[] = "certificate verify failed: %s";
+inline constexpr char RSTLSFailed[] = "TLS handshake failed: %s";
+inline constexpr char RSTLSError[] = "TLS error: %s";
+inline constexpr char RSTLSHandshakeTimeout[] = "TLS handshake timed out.";
+inline constexpr char RSTLSTruncated[] = "TLS stream truncated: the peer closed without close_notify.";
+inline constexpr char RSTLSCAFileUnreadable[] = "Cannot read CA file \"%s\".";
+inline constexpr char RSTLSCAFileEmpty[] = "No certificate in CA file \"%s\".";
+inline constexpr char RSTLSCAPathMissing[] = "CA path \"%s\" is not a directory.";
+inline constexpr char RSTLSCertFileUnreadable[] = "Cannot read certificate file \"%s\".";
+inline constexpr char RSTLSKeyFileUnreadable[] = "Cannot read key file \"%s\".";
+inline constexpr char RSTLSKeyMismatch[] = "Key file \"%s\" does not match certificate file \"%s\".";
+inline constexpr char RSTLSStartPending[] =
+    "TLS start refused: unread plaintext bytes were received before it.";
+inline constexpr char RSTLSStartUnsupported[] = "TLS start refused: the I/O handler cannot start TLS.";
+inline constexpr char RSTLSStartActive[] = "TLS start refused: TLS is already active.";
+inline constexpr char RSTLSPeerClosed[] = "TLS handshake failed: the peer closed the connection.";
+
 }  // namespace qor

@@ -7,6 +7,8 @@
 
 #include "qorclnt/client/qorclss.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/frontend/ConsoleTLS.hpp"
 #include "qorclnt/frontend/Messages.hpp"
 #include "qorclnt/frontend/Settings.hpp"
 #include "qorclnt/runtime/Console.hpp"
@@ -40,21 +42,31 @@ TCommand FindCommand(std::string_view AWord) {
   return cmNone;
 }
 
-// One connect attempt; a failed one is reported and takes at least MinAttemptMs.
+// One connect attempt; a failed one is reported and takes at least MinAttemptMs. A TLS connect is
+// reported as such, and a failure in TLS with its reason.
 void TryConnect(TIdRUROvoduv& AClient) {
   const auto started = std::chrono::steady_clock::now();
+  std::string failure;
   try {
     AClient.Connect(AClient.ReadTimeout());
+  } catch (const EIdTLSError& error) {
+    failure = TLSFailedLine(error);
   } catch (...) {
-    ConsoleWriteLine(MsgConnectionFailed);
-    const auto spent =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    if (spent.count() < MinAttemptMs) PauseMs(MinAttemptMs - static_cast<int32_t>(spent.count()));
+    failure = MsgConnectionFailed;
   }
+  if (failure.empty()) {
+    WriteTLSEstablished(AClient);
+    return;
+  }
+  ConsoleWriteLine(failure);
+  const auto spent =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  if (spent.count() < MinAttemptMs) PauseMs(MinAttemptMs - static_cast<int32_t>(spent.count()));
 }
 
-// Connects until connected, writing "< CONNECTION FAILED" after every failed attempt. An attempt
-// that failed in less than 125 ms is followed by a pause for the rest of them.
+// Connects until connected, writing "< CONNECTION FAILED" (or "< TLS FAILED: ...") after every
+// failed attempt. An attempt that failed in less than 125 ms is followed by a pause for the rest of
+// them.
 void EnsureConnected(TIdRUROvoduv& AClient) {
   while (!AClient.Connected()) TryConnect(AClient);
 }

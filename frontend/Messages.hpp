@@ -45,4 +45,10 @@ inline constexpr char MsgTimeoutNotSet[] = "< ERROR: TIMEOUT NOT SET SUCCESSFULL
 
 inline constexpr char MsgUnknownParameter[] = "< UNKNOWN PARAMETER";
 
+inline constexpr char MsgTLSEstablished[] = "< TLS ESTABLISHED: ";
+inline constexpr char MsgTLSVerifiedAs[] = ", VERIFIED AS ";
+inline constexpr char MsgTLSNotVerified[] = ", NOT VERIFIED";
+inline constexpr char MsgTLSFailed[] = "< TLS FAILED: ";
+inline constexpr char MsgTLSNoVerifyWarning[] = "< WARNING: TLS PEERS ARE NOT VERIFIED";
+
 }  // namespace qor::frontend

@@ -1,5 +1,6 @@
 #include "qorclnt/frontend/Parameters.hpp"
 
+#include "qorclnt/frontend/ConsoleTLS.hpp"
 #include "qorclnt/frontend/Messages.hpp"
 #include "qorclnt/frontend/Settings.hpp"
 #include "qorclnt/runtime/Console.hpp"
@@ -25,9 +26,11 @@ bool OptionSetting(const std::string& AParameter, TSetting& ASetting) {
 
 }  // namespace
 
-void HandleParameters(TIdRUROvoduv& AClient, const std::vector<std::string>& AParameters, bool& AStop) {
+void HandleParameters(TIdRUROvoduv& AClient, const std::vector<std::string>& AParameters, bool& AStop,
+                      TConsoleTLS& VTLS) {
   AStop = false;
-  bool pending = false;  // the next parameter is the value of option
+  bool pending = false;        // the next parameter is the value of option
+  bool pendingCAFile = false;  // the next parameter is the CA file
   TSetting option = stHost;
   for (const std::string& raw : AParameters) {
     const std::string parameter = UpperCase(Trim(raw));
@@ -36,6 +39,13 @@ void HandleParameters(TIdRUROvoduv& AClient, const std::vector<std::string>& APa
       WriteSettingLine(option);
       StoreSetting(AClient, option, parameter);
       pending = false;
+    } else if (pendingCAFile) {
+      VTLS.CAFile = Trim(raw);
+      pendingCAFile = false;
+    } else if (parameter == "-TLS" || parameter == "-NOVERIFY" || parameter == "-CAFILE") {
+      VTLS.Enabled = true;
+      VTLS.NoVerify = VTLS.NoVerify || parameter == "-NOVERIFY";
+      pendingCAFile = parameter == "-CAFILE";
     } else if (parameter == "-HELP" || parameter == "-H" || parameter == "-?") {
       AStop = true;
       ShowHelp(MsgParameterHelp);

@@ -5,6 +5,7 @@
 
 #include "qorclnt/client/qorclss.hpp"
 #include "qorclnt/frontend/Commands.hpp"
+#include "qorclnt/frontend/ConsoleTLS.hpp"
 #include "qorclnt/frontend/Messages.hpp"
 #include "qorclnt/frontend/Parameters.hpp"
 #include "qorclnt/runtime/Console.hpp"
@@ -47,7 +48,10 @@ void Run(const std::vector<std::string>& AParameters) {
   try {
     bool stop = false;
     client->SetReadTimeout(1000);
-    HandleParameters(*client, AParameters, stop);
+    TConsoleTLS tls;
+    HandleParameters(*client, AParameters, stop, tls);
+    if (tls.Enabled) UseTLS(*client, tls);
+    if (tls.NoVerify && !stop) ConsoleWriteLine(MsgTLSNoVerifyWarning);
     if (!stop) PromptLoop(*client, stop);
   } catch (...) {
     CleanUp(client);

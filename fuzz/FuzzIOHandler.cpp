@@ -98,6 +98,11 @@ TIdIOResult TFuzzIOHandler::SocketReceive(void* ABuffer, int32_t ALength, int32_
   return TIdIOResult::Moved(static_cast<int32_t>(n));
 }
 
+int32_t TFuzzIOHandler::BytesHeld() {
+  if (!FHoldsBytes || !FEventWaiting || FEvent != ekChunk) return 0;
+  return static_cast<int32_t>(FChunk.size() - FChunkPos);
+}
+
 TIdIOResult TFuzzIOHandler::SocketSend(const void* ABuffer, int32_t ALength) {
   if (!FConnected) Raise(EIdClosedSocket(RSClosedSocket));
   const int32_t n = FSendLimit > 0 ? std::min(ALength, FSendLimit) : ALength;

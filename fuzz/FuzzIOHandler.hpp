@@ -21,7 +21,9 @@ namespace qor::fuzz {
 //   0xF2       the peer closes: this and every later receive returns 0;
 //   0xF3-0xFF  a failed receive: -1 with one of the error numbers of ReceiveErrors.
 // The end of the input is the peer's close. A receive takes at most the bytes asked for; the rest
-// of a chunk stays for the next receive.
+// of a chunk stays for the next receive. With HoldsBytes the rest of a chunk counts as held by the
+// transport, as the decrypted rest of a TLS record does: a wait then reports readable at once and a
+// receive is given no time to wait.
 class TFuzzIOHandler : public TIdIOHandlerSocket {
  public:
   // ASendLimit: the most bytes one send takes (0: all).
@@ -34,6 +36,7 @@ class TFuzzIOHandler : public TIdIOHandlerSocket {
   const std::string& Sent() const noexcept { return FSent; }
   // True once a receive has met the peer's close or failed.
   bool Ended() const noexcept { return FPeerClosed || FReceiveFailed; }
+  void SetHoldsBytes(bool AValue) noexcept { FHoldsBytes = AValue; }
 
   void Close() override { FConnected = false; }
   void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP, int32_t ABoundPort,
@@ -47,6 +50,10 @@ class TFuzzIOHandler : public TIdIOHandlerSocket {
   TIdIOResult SocketReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) override;
   TIdIOResult SocketSend(const void* ABuffer, int32_t ALength) override;
 
+ protected:
+  // With HoldsBytes, the bytes of the chunk at hand that no receive has taken yet.
+  int32_t BytesHeld() override;
+
  private:
   enum TEventKind : uint8_t { ekChunk, ekSilence, ekClose, ekError };
   // Reads the next event unless one is waiting (a chunk is waiting while bytes of it are left).
@@ -55,6 +62,7 @@ class TFuzzIOHandler : public TIdIOHandlerSocket {
   TFuzzInput& FInput;
   int32_t FSendLimit;
   bool FConnected = true;
+  bool FHoldsBytes = false;
   bool FPeerClosed = false;
   bool FReceiveFailed = false;
   bool FEventWaiting = false;

@@ -1,9 +1,9 @@
 // Line reading: ReadLn over a transport whose receives the input chooses, with the terminator, the
-// maximum line length and its action, the time-outs, the receive size and the ASCII filter chosen by
-// the input as well. The lines are read by the value-returning ReadLn, by ReadLn into a kept string,
-// or (for LF) by ReadLnWith, one line a call or as many as are buffered. After every call the lines,
-// their terminators and what stays buffered must account for every byte received, as a reference
-// splitter cuts them.
+// maximum line length and its action, the time-outs, the receive size, the ASCII filter and whether the
+// transport holds bytes chosen by the input as well. The lines are read by the value-returning ReadLn, by
+// ReadLn into a kept string, or (for LF) by ReadLnWith, one line a call or as many as are buffered. After
+// every call the lines, their terminators and what stays buffered must account for every byte received, as a
+// reference splitter cuts them.
 
 #include <cstdint>
 #include <string>
@@ -69,6 +69,7 @@ class TLineReadRun {
     FSearched = FTerminator.empty() ? "\n" : FTerminator;
     FWay = static_cast<TWay>(AInput.Below(4));
     if (FSearched != "\n" && FWay >= wyWithOne) FWay = wyValue;
+    FHandler.SetHoldsBytes(AInput.Bool());  // as TLS holds the decrypted rest of a record
   }
 
   // Reads lines until an error ends the run, checking each outcome.

@@ -105,16 +105,17 @@ require_tools() {
 }
 
 # What building the project, its tests and its benchmarks needs, and the programs the build runs.
-QOR_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev)
+QOR_BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev googletest libgtest-dev libgmock-dev libbenchmark-dev)
 QOR_BUILD_TOOLS=(cmake:cmake ctest:cmake make:make g++:g++ c++:g++ pkg-config:pkg-config)
 # The real SOCKS proxies that the tests start on loopback and the services file that the resolver
 # tests read (netbase: a minimal Debian has none), and what the tests run: the proxies, and the
 # programs that give a test a private name lookup (unshare, mount) or a fixed address layout under
-# ThreadSanitizer (setarch).
-QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client netbase)
+# ThreadSanitizer (setarch); the TLS tests' server (openssl s_server).
+QOR_TEST_PACKAGES=(microsocks dante-server openssh-server openssh-client netbase openssl)
 QOR_TEST_TOOLS=(/usr/bin/microsocks:microsocks /usr/sbin/danted:dante-server /usr/sbin/sshd:openssh-server
   /usr/bin/ssh:openssh-client /usr/bin/ssh-keygen:openssh-client /usr/bin/unshare:util-linux /bin/mount:mount
-  /usr/bin/setarch:util-linux /usr/bin/getent:libc-bin /bin/sh:dash /etc/services:netbase)
+  /usr/bin/setarch:util-linux /usr/bin/getent:libc-bin /bin/sh:dash /etc/services:netbase
+  /usr/bin/openssl:openssl)
 # The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
 QOR_FUZZ_PACKAGES=(clang clang-14 libclang-rt-14-dev)
 QOR_FUZZ_TOOLS=(/usr/bin/clang++:clang)

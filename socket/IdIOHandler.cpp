@@ -73,4 +73,8 @@ int32_t TIdIOHandler::BytesHeld() {
   return 0;
 }
 
+void TIdIOHandler::StartTLS() {
+  Raise(EIdTLSStartRefused(RSTLSStartUnsupported));
+}
+
 }  // namespace qor

@@ -54,6 +54,8 @@ class TIdIOHandler : public TIdComponent {
   // the outcome of Receive and Send only).
   int32_t ReceiveBuffer(void* ABuffer, int32_t ALength);
   int32_t SendBuffer(const void* ABuffer, int32_t ALength);
+  // Starts TLS on the open plaintext transport. Base: EIdTLSStartRefused, since it cannot.
+  virtual void StartTLS();
 
   // The one operation that may be called from another thread: wakes a connect, wait, receive or send
   // that blocks on the handler's own thread, which then raises EIdAborted "Aborted.", as does every

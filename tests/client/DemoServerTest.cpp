@@ -10,6 +10,7 @@
 #include "qorclnt/client/IdTCPClient.hpp"
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/runtime/Strings.hpp"
+#include "qorclnt/socket/IdTLSIOHandlerSocket.hpp"
 #include "support/ProcessRunner.hpp"
 
 namespace qor::test {
@@ -29,16 +30,42 @@ class DemoServer {
     const std::string first = FServer->Stdout();
     if (first.rfind(announce, 0) != 0) throw std::runtime_error("qordemod said: " + first);
     Client.SetHost("127.0.0.1");
-    Client.SetPort(StrToInt(Trim(first.substr(announce.size()))));
+    Client.SetPort(StrToInt(Trim(first.substr(announce.size(), first.find('\n') - announce.size()))));
     Client.SetReadTimeout(10000);
+    if (AMode.back() == "tls") {
+      // The certificate it made is named on the next line: trust that one.
+      const std::string made = "qordemod: TLS certificate in ";
+      if (!FServer->WaitForStdout("\n", 10s)) throw std::runtime_error("qordemod made no certificate");
+      const std::string output = FServer->Stdout();
+      const size_t at = output.find(made);
+      if (at == std::string::npos) throw std::runtime_error("qordemod said: " + output);
+      FCertificate = Trim(output.substr(at + made.size()));
+      auto* tls = new TIdTLSIOHandlerSocket(&Client);
+      tls->SetCAFile(FCertificate);
+      Client.SetIOHandler(tls);
+    }
     Client.Connect(10000);
+  }
+  ~DemoServer() {
+    if (!FCertificate.empty()) std::filesystem::remove_all(std::filesystem::path(FCertificate).parent_path());
   }
 
   TIdTCPClient Client{nullptr};
 
  private:
   std::unique_ptr<ChildProcess> FServer;  // killed and reaped when the test ends
+  std::string FCertificate;
 };
+
+TEST(DemoServer, TLSModeServesLinesOverTLSWithTheCertificateItMade) {
+  DemoServer demo({"replies", "tls"});
+  EXPECT_EQ(demo.Client.ReadReply({220}), 220);
+  EXPECT_EQ(demo.Client.SendCommand("HELO TLS", {250}), 250);
+  EXPECT_EQ(demo.Client.LastReply().Text(), std::vector<std::string>{"HELLO TLS"});
+  // DATA's bytes end with the server's close: a close_notify, so the end is a graceful one.
+  EXPECT_EQ(demo.Client.SendCommand("DATA 100000", {150}), 150);
+  EXPECT_EQ(demo.Client.ReadAll().size(), 100000u);
+}
 
 TEST(DemoServer, AnswersEveryLineWithOkAndABlankLine) {
   DemoServer demo({});

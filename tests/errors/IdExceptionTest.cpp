@@ -24,7 +24,8 @@ using Family =
           EIdSocksServerTTLExpiredError, EIdSocksServerCommandError, EIdSocksServerAddressError,
           EIdInvalidSocket, EIdSocketError, EIdSetSizeExceeded, EIdSocketHandleError, EIdCouldNotBindSocket,
           EIdCanNotBindPortInRange, EIdInvalidPortRange, EIdTCPConnectionError, EIdNotEnoughDataInBuffer,
-          EIdNoDataToRead, EIdNotConnected, EIdFileNotFound>;
+          EIdNoDataToRead, EIdNotConnected, EIdFileNotFound, EIdTLSError, EIdTLSVerifyError, EIdTLSSetupError,
+          EIdTLSHandshakeTimeout, EIdTLSTruncated, EIdTLSStartRefused>;
 
 // P is K's parent when K derives from P and every other kind of the family that K derives from is
 // an ancestor of P: no kind stands between them.
@@ -116,6 +117,21 @@ TEST(ErrorKinds, SocksKindsAndTheirTexts) {
   EXPECT_KIND(EIdSocksServerTTLExpiredError, EIdSocksError, RSSocksServerTTLExpiredError, "TTL expired.");
   EXPECT_KIND(EIdSocksServerCommandError, EIdSocksError, RSSocksServerCommandError, "Command not supported.");
   EXPECT_KIND(EIdSocksServerAddressError, EIdSocksError, RSSocksServerAddressError, "");
+}
+
+TEST(ErrorKinds, TLSKindsAndTheirTexts) {
+  EXPECT_KIND(EIdTLSError, EIdException, Format(RSTLSError, {"bad record mac"}), "TLS error: bad record mac");
+  EXPECT_KIND(EIdTLSVerifyError, EIdTLSError, Format(RSTLSVerifyFailed, {"hostname mismatch"}),
+              "certificate verify failed: hostname mismatch");
+  EXPECT_KIND(EIdTLSSetupError, EIdTLSError, Format(RSTLSKeyMismatch, {"k.pem", "c.pem"}),
+              "Key file \"k.pem\" does not match certificate file \"c.pem\".");
+  EXPECT_KIND(EIdTLSHandshakeTimeout, EIdTLSError, RSTLSHandshakeTimeout, "TLS handshake timed out.");
+  EXPECT_KIND(EIdTLSTruncated, EIdTLSError, RSTLSTruncated,
+              "TLS stream truncated: the peer closed without close_notify.");
+  EXPECT_KIND(EIdTLSStartRefused, EIdTLSError, RSTLSStartPending,
+              "TLS start refused: unread plaintext bytes were received before it.");
+  // The verifier's number travels with the kind.
+  EXPECT_EQ(EIdTLSVerifyError::CreateWithCode(62, "mismatch").ErrorCode(), 62);
 }
 
 TEST(ErrorKinds, CodedKindsKeepTheirNumberAndClass) {

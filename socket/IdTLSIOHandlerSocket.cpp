@@ -1,0 +1,153 @@
+#include "qorclnt/socket/IdTLSIOHandlerSocket.hpp"
+
+#include "qorclnt/connection/IdGlobal.hpp"
+#include "qorclnt/errors/IdException.hpp"
+#include "qorclnt/errors/IdResourceStrings.hpp"
+
+namespace qor {
+
+TIdTLSIOHandlerSocket::TIdTLSIOHandlerSocket(TComponent* AOwner) : TIdIOHandlerSocket(AOwner) {}
+
+TIdTLSIOHandlerSocket::~TIdTLSIOHandlerSocket() {
+  EndSession();
+}
+
+void TIdTLSIOHandlerSocket::SetVerifyPeer(bool AValue) {
+  FSettings.VerifyPeer = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetCAFile(const std::string& AValue) {
+  FSettings.CAFile = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetCAPath(const std::string& AValue) {
+  FSettings.CAPath = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetCertFile(const std::string& AValue) {
+  FSettings.CertFile = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetKeyFile(const std::string& AValue) {
+  FSettings.KeyFile = AValue;
+  FContext.reset();
+}
+
+void TIdTLSIOHandlerSocket::SetMinVersion(TIdTLSVersion AValue) {
+  FSettings.MinVersion = AValue;
+  FContext.reset();
+}
+
+ssl_ctx_st* TIdTLSIOHandlerSocket::Context() {
+  if (!FContext) FContext = NewTLSClientContext(FSettings);
+  return FContext.get();
+}
+
+void TIdTLSIOHandlerSocket::EndSession() {
+  if (FSession && FEstablished && IsConnected()) FSession->Shutdown();
+  FSession.reset();
+  FEstablished = false;
+}
+
+void TIdTLSIOHandlerSocket::Close() {
+  EndSession();
+  TIdIOHandlerSocket::Close();
+}
+
+void TIdTLSIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
+                                      int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
+                                      int32_t ATimeout) {
+  EndSession();
+  Context();  // a setting that cannot work fails before the connect
+  FHost = AHost;
+  FConnectTimeout = ATimeout > 0 ? ATimeout : IdTimeoutInfinite;
+  TIdIOHandlerSocket::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
+}
+
+void TIdTLSIOHandlerSocket::AfterConnect(int32_t ATimeLeft) {
+  if (FPassThrough) return;
+  // A timed connect of a step or less waits its whole time; the handshake still gets one step.
+  Handshake(ATimeLeft == IdTimeoutInfinite ? ATimeLeft
+                                           : MaxOf(ATimeLeft, MinOf(FConnectTimeout, ConnectStepMs)));
+}
+
+void TIdTLSIOHandlerSocket::StartTLS() {
+  if (FSession) Raise(EIdTLSStartRefused(RSTLSStartActive));
+  if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
+  Handshake(FConnectTimeout);
+}
+
+void TIdTLSIOHandlerSocket::Handshake(int32_t ATimeout) {
+  FPeerName = WithoutZone(FServerName.empty() ? FHost : FServerName);
+  try {
+    FSession = std::make_unique<TIdTLSSession>(Context(), Socket()->Descriptor());
+    FSession->SetPeerName(FPeerName, FSettings.VerifyPeer);
+    FSession->Handshake(ATimeout);
+    FEstablished = true;
+  } catch (...) {
+    // No application byte may pass a connection whose handshake failed.
+    Close();
+    CheckAborted();  // an Abort's wake-up is no failure of TLS
+    throw;
+  }
+}
+
+int32_t TIdTLSIOHandlerSocket::BytesHeld() {
+  return FSession ? FSession->Decrypted() : 0;
+}
+
+TIdIOResult TIdTLSIOHandlerSocket::RawWaitReadable(int32_t ATimeout) {
+  if (!FSession) return SocketWaitReadable(ATimeout);
+  if (!IsConnected()) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
+  // The socket's own wait (with its idle turns), until TLS has something to give: a record without
+  // application data (a session ticket, a key update) or a part of one does not end the wait.
+  const TIdDeadline deadline(ATimeout);
+  for (;;) {
+    if (FSession->WaitReadable(0)) return TIdIOResult::Moved(1);
+    const TIdIOResult ready = SocketWaitReadable(ATimeout <= 0 ? ATimeout : deadline.Left());
+    if (ready.Count <= 0) return ready;
+  }
+}
+
+TIdIOResult TIdTLSIOHandlerSocket::RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
+  if (!FSession) return SocketReceive(ABuffer, ALength, ATimeout);
+  if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
+  try {
+    return FSession->Receive(ABuffer, ALength, ATimeout);
+  } catch (const EIdTLSError&) {
+    // A truncated stream or a fatal alert ends the connection as a peer's close does.
+    Close();
+    CheckAborted();
+    throw;
+  }
+}
+
+TIdIOResult TIdTLSIOHandlerSocket::RawSend(const void* ABuffer, int32_t ALength) {
+  if (!FSession) return SocketSend(ABuffer, ALength);
+  if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
+  try {
+    return FSession->Send(ABuffer, ALength);
+  } catch (const EIdTLSError&) {
+    Close();
+    CheckAborted();
+    throw;
+  }
+}
+
+std::string TIdTLSIOHandlerSocket::TLSVersion() const {
+  return TLSActive() ? FSession->Version() : std::string();
+}
+
+std::string TIdTLSIOHandlerSocket::TLSCipher() const {
+  return TLSActive() ? FSession->Cipher() : std::string();
+}
+
+std::string TIdTLSIOHandlerSocket::VerifiedName() const {
+  return TLSActive() && FSettings.VerifyPeer ? FPeerName : std::string();
+}
+
+}  // namespace qor
