@@ -18,9 +18,9 @@ class TTerminalSession {
   TTerminalSession(const TTerminalSession&) = delete;
   TTerminalSession& operator=(const TTerminalSession&) = delete;
 
-  // Runs ACommand. A Ctrl-C while it waits (for a connect, a reply, a send) cancels it: the wait
-  // ends within a tenth of a second with ECommandCancelled, and this returns false. A Ctrl-C from
-  // before the command started does not count.
+  // Runs ACommand. A Ctrl-C while it waits (for a connect, a reply, a send) cancels it: at the
+  // wait's next idle turn, a tenth of a second at most, ECommandCancelled unwinds it, and this
+  // returns false. A Ctrl-C from before the command started does not count.
   bool RunCommand(const std::function<void()>& ACommand);
 
  private:
