@@ -10,41 +10,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <system_error>
 
-extern char** environ;
+#include "support/Posix.hpp"
 
 namespace qor::test {
-
-namespace {
-
-// The environment of the child: the test's own, with AExtra's entries in place of those of the
-// same name.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& AExtra) {
-  std::vector<std::string> result;
-  const auto replaced = [&AExtra](const std::string& AEntry) {
-    const std::string name = AEntry.substr(0, AEntry.find('=') + 1);
-    for (const std::string& extra : AExtra) {
-      if (extra.compare(0, name.size(), name) == 0) return true;
-    }
-    return false;
-  };
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (!replaced(*entry)) result.emplace_back(*entry);
-  }
-  result.insert(result.end(), AExtra.begin(), AExtra.end());
-  return result;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& AStrings) {
-  std::vector<char*> result;
-  for (std::string& text : AStrings) result.push_back(text.data());
-  result.push_back(nullptr);
-  return result;
-}
-
-}  // namespace
 
 TerminalProcess::TerminalProcess(const std::string& APath, const std::vector<std::string>& AArgs,
                                  const std::vector<std::string>& AEnvironment) {
@@ -54,7 +23,7 @@ TerminalProcess::TerminalProcess(const std::string& APath, const std::vector<std
   size.ws_row = 24;
   size.ws_col = 80;
   if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
-    throw std::system_error(errno, std::generic_category(), "openpty");
+    ThrowSystemError("openpty");
   }
   FMaster.Reset(master);
   FSlave.Reset(slave);
@@ -65,12 +34,12 @@ TerminalProcess::TerminalProcess(const std::string& APath, const std::vector<std
   args.insert(args.end(), AArgs.begin(), AArgs.end());
   std::vector<std::string> extra{"TERM=xterm"};
   extra.insert(extra.end(), AEnvironment.begin(), AEnvironment.end());
-  std::vector<std::string> environment = ChildEnvironment(extra);
-  const std::vector<char*> argv = Pointers(args);
-  const std::vector<char*> envp = Pointers(environment);
+  std::vector<std::string> environment = MergeEnvironment(extra);
+  const std::vector<char*> argv = PointersTo(args);
+  const std::vector<char*> envp = PointersTo(environment);
 
   FPid = ::fork();
-  if (FPid < 0) throw std::system_error(errno, std::generic_category(), "fork");
+  if (FPid < 0) ThrowSystemError("fork");
   if (FPid == 0) {
     ::setsid();
     ::ioctl(slave, TIOCSCTTY, 0);
@@ -135,7 +104,7 @@ void TerminalProcess::Type(std::string_view AKeys) {
   while (!AKeys.empty()) {
     const ssize_t n = ::write(FMaster.Get(), AKeys.data(), AKeys.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::system_error(errno, std::generic_category(), "write to the terminal");
+    if (n < 0) ThrowSystemError("write to the terminal");
     AKeys.remove_prefix(static_cast<size_t>(n));
   }
 }
@@ -160,7 +129,7 @@ std::string TerminalProcess::Output() const {
 std::string TerminalProcess::Settings() const {
   termios settings{};
   if (::tcgetattr(FSlave.Get(), &settings) != 0) {
-    throw std::system_error(errno, std::generic_category(), "tcgetattr");
+    ThrowSystemError("tcgetattr");
   }
   char field[32];
   std::snprintf(field, sizeof field, "%x:%x:%x:%x", settings.c_iflag, settings.c_oflag, settings.c_cflag,
