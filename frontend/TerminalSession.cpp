@@ -63,7 +63,10 @@ TTerminalSession::TTerminalSession() : FCanceller(std::make_unique<TCanceller>()
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
     if (HandledSignals[i] == SIGINT) {
+      // Calls that the signal breaks go on where they can (a blocked send); the waits resume by
+      // themselves, and their next idle turn sees the flag.
       action.sa_handler = &OnInterrupt;
+      action.sa_flags = SA_RESTART;
     } else {
       action.sa_handler = &OnEnd;
       action.sa_flags = SA_RESETHAND;
