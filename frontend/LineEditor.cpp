@@ -34,8 +34,11 @@ TLineEditor::TLineEditor(std::string AHistoryFile)
   el_set(FEditLine, EL_PROMPT, &PromptText);
   el_set(FEditLine, EL_HIST, history, FHistory);
   el_set(FEditLine, EL_CLIENTDATA, this);
-  // While a line is edited, Ctrl-C reaches the editor as a key rather than as a signal.
+  // While a line is edited, the keys that send signals (Ctrl-C, Ctrl-Z, Ctrl-\) reach the editor as
+  // keys: Ctrl-C is bound below, the others do nothing. A signal sent from elsewhere finds the
+  // terminal put back by the editor before it acts (and taken again when a stopped run goes on).
   el_set(FEditLine, EL_SETTY, "-d", "-isig", nullptr);
+  el_set(FEditLine, EL_SIGNAL, 1);
   el_set(FEditLine, EL_ADDFN, "qor-discard-line", "Discard the line and show a fresh prompt", &DiscardLine);
   el_set(FEditLine, EL_BIND, "^C", "qor-discard-line", nullptr);
   el_set(FEditLine, EL_ADDFN, "qor-end-or-delete",

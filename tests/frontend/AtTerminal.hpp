@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/ProxyDaemon.hpp"
@@ -32,6 +33,19 @@ inline const std::string NextPrompt = "\r\n> ";
 inline const std::string Closing =
     "< STOPPING EXECUTION\r\n< EXECUTION STOPPED\r\n\r\n(Press ENTER to Proceed.)";
 
+// Waits until AText (ending with a prompt) is on the screen and the editor has the terminal in its
+// own mode: the editor shows the prompt just before it takes the terminal, and keys typed in
+// between would meet the terminal's line mode.
+inline bool AtPrompt(TerminalProcess& AClient, const std::string& AText, std::chrono::milliseconds ATimeout) {
+  if (!AClient.WaitForOutput(AText, ATimeout)) return false;
+  for (const auto end = std::chrono::steady_clock::now() + ATimeout;
+       std::chrono::steady_clock::now() < end;) {
+    if (AClient.Settings() != AClient.InitialSettings()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return false;
+}
+
 class AtTerminal : public ::testing::Test {
  protected:
   // Starts the client with AArgs, HOME set to the test's folder, and AEnvironment; waits for the
@@ -40,11 +54,11 @@ class AtTerminal : public ::testing::Test {
                                          std::vector<std::string> AEnvironment = {}) {
     AEnvironment.insert(AEnvironment.begin(), "HOME=" + FHome.Path().string());
     auto client = std::make_unique<TerminalProcess>(QOR_CLIENT_PATH, AArgs, AEnvironment);
-    EXPECT_TRUE(client->WaitForOutput("\r\n> ", 10s)) << client->Output();
+    EXPECT_TRUE(AtPrompt(*client, "\r\n> ", 10s)) << client->Output();
     return client;
   }
 
-  // Ends the run with Ctrl-D at the prompt and checks that it ended normally. Wait for the prompt
+  // Ends the run with Ctrl-D at the prompt and checks that it ended normally. Wait with AtPrompt
   // first: a Ctrl-D typed while a command runs meets the terminal's own line mode, not the editor.
   static void EndWithCtrlD(TerminalProcess& AClient) {
     AClient.Type(CtrlD);

@@ -27,7 +27,7 @@ std::string ReadFile(const std::string& APath) {
 void TypeAndExit(TerminalProcess& AClient, const std::vector<std::string>& ALines) {
   for (const std::string& line : ALines) {
     AClient.Type(line + Enter);
-    ASSERT_TRUE(AClient.WaitForOutput(NextPrompt, 10s)) << AClient.Output();
+    ASSERT_TRUE(AtPrompt(AClient, NextPrompt, 10s)) << AClient.Output();
   }
   AClient.Type(std::string("Exit") + Enter);
   ASSERT_TRUE(AClient.WaitForOutput(Closing, 10s)) << AClient.Output();
@@ -42,10 +42,12 @@ TEST_F(AtTerminal, TheHistoryFileIsPrivateKeepsLinesAsTypedAndIsReadAtTheNextSta
     auto client = Start({"-SP", std::to_string(refusing.Port())});
     // A discarded line is not kept, nor is a blank one (sent, and cancelled in the retry loop), nor
     // a repeat of the line before.
-    client->Type(std::string("q never") + CtrlC + "  " + Enter);
+    client->Type(std::string("q never") + CtrlC);
+    ASSERT_TRUE(AtPrompt(*client, "q never\r\n" + NextPrompt, 10s)) << client->Output();
+    client->Type(std::string("  ") + Enter);
     ASSERT_TRUE(client->WaitForOutput("< CONNECTION FAILED\r\n", 10s)) << client->Output();
     client->Type(CtrlC);
-    ASSERT_TRUE(client->WaitForOutput("< COMMAND CANCELLED\r\n" + NextPrompt, 10s)) << client->Output();
+    ASSERT_TRUE(AtPrompt(*client, "< COMMAND CANCELLED\r\n" + NextPrompt, 10s)) << client->Output();
     TypeAndExit(*client, {"help", "sh 127.0.0.1", "sh 127.0.0.1", "Help"});
   }
   struct stat info {};
@@ -56,7 +58,7 @@ TEST_F(AtTerminal, TheHistoryFileIsPrivateKeepsLinesAsTypedAndIsReadAtTheNextSta
   // The next run starts with those lines: Up three times goes back past Exit and Help.
   auto client = Start({});
   client->Type(std::string(Up) + Up + Up + Enter);
-  ASSERT_TRUE(client->WaitForOutput("sh 127.0.0.1\r\n< SETTING HOST\r\n< HOST SET\r\n" + NextPrompt, 10s))
+  ASSERT_TRUE(AtPrompt(*client, "sh 127.0.0.1\r\n< SETTING HOST\r\n< HOST SET\r\n" + NextPrompt, 10s))
       << client->Output();
   EndWithCtrlD(*client);
 }

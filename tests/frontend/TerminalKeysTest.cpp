@@ -27,14 +27,14 @@ TEST_F(AtTerminal, TheScreenShowsThePlainDialogueAndUpRecallsAndSendsTheLineAgai
   auto client = Start({});
   EXPECT_EQ(client->Output(), FirstPrompt);
   client->Type("sp " + std::to_string(server.Port()) + Enter);
-  ASSERT_TRUE(client->WaitForOutput("< PORT SET\r\n" + NextPrompt, 10s)) << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "< PORT SET\r\n" + NextPrompt, 10s)) << client->Output();
   client->Type(std::string("quote hello") + Enter);
-  ASSERT_TRUE(client->WaitForOutput(
-      "quote hello\r\n< QUOTING COMMAND\r\nANSWER 1\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
+  ASSERT_TRUE(AtPrompt(
+      *client, "quote hello\r\n< QUOTING COMMAND\r\nANSWER 1\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
       << client->Output();
   client->Type(std::string(Up) + Enter);
-  ASSERT_TRUE(client->WaitForOutput(
-      "quote hello\r\n< QUOTING COMMAND\r\nANSWER 2\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
+  ASSERT_TRUE(AtPrompt(
+      *client, "quote hello\r\n< QUOTING COMMAND\r\nANSWER 2\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
       << client->Output();
   EXPECT_EQ(server.Received(), "HELLO\r\nHELLO\r\n");
   EndWithCtrlD(*client);
@@ -45,14 +45,13 @@ TEST_F(AtTerminal, EditingKeysChangeTheLineBeforeItIsSent) {
   auto client = Start({"-SP", std::to_string(server.Port())});
   // Left, then a key typed there goes in before the last character.
   client->Type(std::string("AB") + Left + "X" + Enter);
-  ASSERT_TRUE(client->WaitForOutput("ANSWER 1\r\n" + NextPrompt, 10s)) << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "ANSWER 1\r\n" + NextPrompt, 10s)) << client->Output();
   // Home and End move to either end; Ctrl-W kills the word before the cursor.
   client->Type(std::string("ello wrd") + "\x17" + Home + "h" + End + "!" + Enter);
-  ASSERT_TRUE(client->WaitForOutput("ANSWER 2\r\n" + NextPrompt, 10s)) << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "ANSWER 2\r\n" + NextPrompt, 10s)) << client->Output();
   // Ctrl-U kills the whole line.
   client->Type(std::string("garbage") + "\x15" + "q fine" + Enter);
-  ASSERT_TRUE(client->WaitForOutput("ANSWER 3\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
-      << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "ANSWER 3\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s)) << client->Output();
   EXPECT_EQ(server.Received(), "AXB\r\nHELLO !\r\nFINE\r\n");
   EndWithCtrlD(*client);
 }
@@ -61,10 +60,9 @@ TEST_F(AtTerminal, CtrlCAtThePromptDiscardsTheLineAndShowsAFreshPrompt) {
   LoopbackServer server(Answering(1));
   auto client = Start({"-SP", std::to_string(server.Port())});
   client->Type(std::string("q discarded") + CtrlC);
-  ASSERT_TRUE(client->WaitForOutput("q discarded\r\n" + NextPrompt, 10s)) << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "q discarded\r\n" + NextPrompt, 10s)) << client->Output();
   client->Type(std::string("q kept") + Enter);
-  ASSERT_TRUE(client->WaitForOutput("ANSWER 1\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
-      << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "ANSWER 1\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s)) << client->Output();
   EXPECT_EQ(server.Received(), "KEPT\r\n");
   EXPECT_EQ(client->Output().find("CANCELLED"), std::string::npos);
   EndWithCtrlD(*client);
@@ -79,13 +77,12 @@ TEST_F(AtTerminal, CtrlCInTheRetryLoopCancelsTheCommandAndTheNextOneWorks) {
       << client->Output();
   const auto pressed = Clock::now();
   client->Type(CtrlC);
-  ASSERT_TRUE(client->WaitForOutput("< COMMAND CANCELLED\r\n" + NextPrompt, 5s)) << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "< COMMAND CANCELLED\r\n" + NextPrompt, 5s)) << client->Output();
   EXPECT_LT(Clock::now() - pressed, 5s);
   EXPECT_EQ(client->Output().find("< COMMAND QUOTED"), std::string::npos);
 
   client->Type("sp " + std::to_string(server.Port()) + Enter + "q found" + Enter);
-  ASSERT_TRUE(
-      client->WaitForOutput("< QUOTING COMMAND\r\nANSWER 1\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
+  ASSERT_TRUE(AtPrompt(*client, "< QUOTING COMMAND\r\nANSWER 1\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
       << client->Output();
   EXPECT_EQ(server.Received(), "FOUND\r\n");
   EndWithCtrlD(*client);
@@ -98,14 +95,13 @@ TEST_F(AtTerminal, CtrlCWhileAReplyIsAwaitedClosesTheConnection) {
   client->Type(std::string("q wait") + Enter);
   ASSERT_TRUE(server.WaitForReceived("WAIT\r\n", 10s));
   client->Type(CtrlC);
-  ASSERT_TRUE(client->WaitForOutput("< COMMAND CANCELLED\r\n" + NextPrompt, 5s)) << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "< COMMAND CANCELLED\r\n" + NextPrompt, 5s)) << client->Output();
   EXPECT_TRUE(server.WaitForPeerClose(5s, 0));
   EXPECT_EQ(client->Output().find("< COMMAND QUOTED"), std::string::npos);
 
   // The next command connects anew.
   client->Type(std::string("q again") + Enter);
-  ASSERT_TRUE(client->WaitForOutput("ANSWER 1\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s))
-      << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "ANSWER 1\r\n< COMMAND QUOTED\r\n" + NextPrompt, 10s)) << client->Output();
   EXPECT_EQ(server.Received(1), "AGAIN\r\n");
   EndWithCtrlD(*client);
 }
@@ -115,7 +111,7 @@ TEST_F(AtTerminal, CtrlDEndsTheRunWithTheClosingLinesAndTheSettingsAsBefore) {
   auto client = Start({"-SP", std::to_string(server.Port())});
   // Ctrl-D inside a line deletes the character under the cursor and leaves the run going.
   client->Type(std::string("abc") + Left + CtrlD + Enter);
-  ASSERT_TRUE(client->WaitForOutput("ANSWER 1\r\n" + NextPrompt, 10s)) << client->Output();
+  ASSERT_TRUE(AtPrompt(*client, "ANSWER 1\r\n" + NextPrompt, 10s)) << client->Output();
   EXPECT_EQ(server.Received(), "AB\r\n");
   EndWithCtrlD(*client);
   // Nothing is echoed for the end of input, and no ENTER is waited for after it, as with a pipe.
