@@ -39,10 +39,12 @@ TLineEditor::TLineEditor(std::string AHistoryFile)
   // terminal put back by the editor before it acts (and taken again when a stopped run goes on).
   el_set(FEditLine, EL_SETTY, "-d", "-isig", nullptr);
   el_set(FEditLine, EL_SIGNAL, 1);
-  el_set(FEditLine, EL_ADDFN, "qor-discard-line", "Discard the line and show a fresh prompt", &DiscardLine);
+  // The wide form keeps the names as given; the narrow one copies them and never frees the copies.
+  el_wset(FEditLine, EL_ADDFN, L"qor-discard-line", L"Discard the line and show a fresh prompt",
+          &DiscardLine);
   el_set(FEditLine, EL_BIND, "^C", "qor-discard-line", nullptr);
-  el_set(FEditLine, EL_ADDFN, "qor-end-or-delete",
-         "End of input on an empty line, else delete the character under the cursor", &EndOrDelete);
+  el_wset(FEditLine, EL_ADDFN, L"qor-end-or-delete",
+          L"End of input on an empty line, else delete the character under the cursor", &EndOrDelete);
   el_set(FEditLine, EL_BIND, "^D", "qor-end-or-delete", nullptr);
 }
 
