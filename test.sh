@@ -10,7 +10,7 @@ presets=("${@:-default}")
 packages=("${QOR_BUILD_PACKAGES[@]}" "${QOR_TEST_PACKAGES[@]}")
 tools=("${QOR_BUILD_TOOLS[@]}" "${QOR_TEST_TOOLS[@]}")
 for preset in "${presets[@]}"; do
-  [[ $preset == m32 ]] && packages+=(g++-multilib)
+  [[ $preset == m32 ]] && ensure_architecture "$QOR_M32_ARCHITECTURE" && packages+=("${QOR_M32_PACKAGES[@]}")
   [[ $preset == fuzz ]] && packages+=("${QOR_FUZZ_PACKAGES[@]}") && tools+=("${QOR_FUZZ_TOOLS[@]}")
 done
 ensure_packages "${packages[@]}"

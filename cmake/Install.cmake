@@ -70,12 +70,12 @@ programs are in /usr/share/doc/qorclnt/.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# The programs need the C and C++ runtime libraries and OpenSSL's libssl3; dpkg-shlibdeps finds their
-# versions.
+# The programs need the C and C++ runtime libraries, OpenSSL's libssl3 and libedit; dpkg-shlibdeps
+# finds their versions.
 find_program(QOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(QOR_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libssl3 (>= 3.0.0)")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libssl3 (>= 3.0.0), libedit2 (>= 3.1)")
 endif()
 include(CPack)

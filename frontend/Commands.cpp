@@ -49,6 +49,8 @@ void TryConnect(TIdRUROvoduv& AClient) {
   std::string failure;
   try {
     AClient.Connect(AClient.ReadTimeout());
+  } catch (const ECommandCancelled&) {
+    throw;
   } catch (const EIdTLSError& error) {
     failure = TLSFailedLine(error);
   } catch (...) {
@@ -99,6 +101,8 @@ void Exchange(TIdRUROvoduv& AClient, const std::string& AText, bool AQuote) {
     }
   } catch (const EInOutError&) {
     throw;  // the console itself failed: that is no end of a reply
+  } catch (const ECommandCancelled&) {
+    throw;
   } catch (...) {
     // A time-out, a close or an over-long line ends the reply.
   }
@@ -138,6 +142,14 @@ void HandleCommand(TIdRUROvoduv& AClient, const std::string& ALine, bool& AStop)
     case cmNone:
       Exchange(AClient, line, false);
       break;
+  }
+}
+
+void DisconnectQuietly(TIdRUROvoduv& AClient) noexcept {
+  try {
+    if (AClient.Connected()) AClient.Disconnect();
+  } catch (...) {
+    // Whoever asks is done with the connection; a failed disconnect changes nothing for the operator.
   }
 }
 

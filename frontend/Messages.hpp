@@ -32,6 +32,7 @@ inline constexpr const char* MsgParameterHelp[] = {
 inline constexpr char MsgQuoting[] = "< QUOTING COMMAND";
 inline constexpr char MsgQuoted[] = "< COMMAND QUOTED";
 inline constexpr char MsgConnectionFailed[] = "< CONNECTION FAILED";
+inline constexpr char MsgCancelled[] = "< COMMAND CANCELLED";
 
 inline constexpr char MsgSettingHost[] = "< SETTING HOST";
 inline constexpr char MsgHostSet[] = "< HOST SET";

@@ -3,7 +3,7 @@
 # unpacked into a scratch folder, where
 #   - it holds the programs, the man page (free of roff warnings), the headers, the CMake package,
 #     the pkg-config file, the guide and the examples,
-#     and depends on nothing beyond the C and C++ runtime libraries and OpenSSL's libssl3;
+#     and depends on nothing beyond the C and C++ runtime libraries, OpenSSL's libssl3 and libedit;
 #   - the unpacked qorclnt, given -? and an ENTER, writes its banner and the option help and exits 0;
 #   - examples/consumer, a program of another CMake project, finds the unpacked package through
 #     CMAKE_PREFIX_PATH, builds against qorclnt::client and reads a reply line from the unpacked demo
@@ -49,8 +49,8 @@ deb=${debs[0]}
 echo "== package: contents of $deb"
 dpkg-deb --field "$deb" Package Version Architecture Depends
 depends=$(dpkg-deb --field "$deb" Depends)
-extra=$(tr ',' '\n' <<<"$depends" | sed -E 's/^ *([^ (]+).*/\1/' | grep -vxE 'libc6|libgcc-s1|libstdc\+\+6|libssl3' || true)
-[[ -z $extra ]] || fail "depends on more than the C and C++ runtime and libssl3: $extra"
+extra=$(tr ',' '\n' <<<"$depends" | sed -E 's/^ *([^ (]+).*/\1/' | grep -vxE 'libc6|libgcc-s1|libstdc\+\+6|libssl3|libedit2' || true)
+[[ -z $extra ]] || fail "depends on more than the C and C++ runtime, libssl3 and libedit: $extra"
 root=$scratch/root
 dpkg -x "$deb" "$root"
 for file in usr/bin/qorclnt usr/bin/qordemod usr/share/man/man1/qorclnt.1 usr/lib/libqorclient.a \

@@ -81,6 +81,18 @@ stop_new_services() {
   done
 }
 
+# ensure_architecture ARCH: lets dpkg install packages of the foreign architecture ARCH (Debian
+# multiarch, e.g. i386 for the 32-bit build's libraries) when it does not already. The next
+# ensure_packages that installs something runs 'apt-get update', which fetches that architecture's lists.
+ensure_architecture() {
+  [[ $(dpkg --print-architecture) == "$1" ]] && return 0
+  dpkg --print-foreign-architectures | grep -qxF "$1" && return 0
+  local sudo=()
+  ((EUID == 0)) || sudo=(sudo)
+  echo "adding the package architecture $1"
+  "${sudo[@]}" dpkg --add-architecture "$1"
+}
+
 # process_ids: the ids of the running processes, one a line.
 process_ids() {
   local entry
@@ -105,7 +117,7 @@ require_tools() {
 }
 
 # What building the project, its tests and its benchmarks needs, and the programs the build runs.
-QOR_BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev googletest libgtest-dev libgmock-dev libbenchmark-dev)
+QOR_BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev libedit-dev googletest libgtest-dev libgmock-dev libbenchmark-dev)
 QOR_BUILD_TOOLS=(cmake:cmake ctest:cmake make:make g++:g++ c++:g++ pkg-config:pkg-config)
 # The real SOCKS proxies that the tests start on loopback and the services file that the resolver
 # tests read (netbase: a minimal Debian has none), and what the tests run: the proxies, and the
@@ -116,6 +128,10 @@ QOR_TEST_TOOLS=(/usr/bin/microsocks:microsocks /usr/sbin/danted:dante-server /us
   /usr/bin/ssh:openssh-client /usr/bin/ssh-keygen:openssh-client /usr/bin/unshare:util-linux /bin/mount:mount
   /usr/bin/setarch:util-linux /usr/bin/getent:libc-bin /bin/sh:dash /etc/services:netbase
   /usr/bin/openssl:openssl)
+# The m32 preset: the 32-bit compiler and the i386 builds of the libraries the program links, which
+# come through Debian multiarch (ensure_architecture i386 first).
+QOR_M32_ARCHITECTURE=i386
+QOR_M32_PACKAGES=(g++-multilib libedit-dev:i386 libssl-dev:i386)
 # The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
 QOR_FUZZ_PACKAGES=(clang clang-14 libclang-rt-14-dev)
 QOR_FUZZ_TOOLS=(/usr/bin/clang++:clang)

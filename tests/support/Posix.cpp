@@ -6,6 +6,8 @@
 
 #include <system_error>
 
+extern char** environ;
+
 namespace qor::test {
 
 void ThrowSystemError(const char* AWhat, int AError) {
@@ -34,6 +36,24 @@ void SignalEventFd(const UniqueFd& AFd) {
   const uint64_t one = 1;
   while (::write(AFd.Get(), &one, sizeof one) < 0 && errno == EINTR) {
   }
+}
+
+std::vector<std::string> MergeEnvironment(const std::vector<std::string>& AExtra) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) result.emplace_back(*entry);
+  for (const std::string& extra : AExtra) {
+    const std::string name = extra.substr(0, extra.find('=') + 1);
+    std::erase_if(result, [&](const std::string& e) { return e.starts_with(name); });
+    result.push_back(extra);
+  }
+  return result;
+}
+
+std::vector<char*> PointersTo(std::vector<std::string>& AStrings) {
+  std::vector<char*> result;
+  for (std::string& s : AStrings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
 }
 
 }  // namespace qor::test

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "support/UniqueFd.hpp"
 
@@ -23,5 +25,11 @@ UniqueFd ConnectLoopback(uint16_t APort);
 
 // Adds one to the counter of eventfd AFd, waking whoever polls it.
 void SignalEventFd(const UniqueFd& AFd);
+
+// The test's environment with AExtra's "NAME=value" entries added or replacing those of the same name.
+std::vector<std::string> MergeEnvironment(const std::vector<std::string>& AExtra);
+
+// The null-terminated array of pointers into AStrings that exec and spawn take (argv, envp).
+std::vector<char*> PointersTo(std::vector<std::string>& AStrings);
 
 }  // namespace qor::test

@@ -17,8 +17,6 @@
 
 #include "support/Posix.hpp"
 
-extern char** environ;
-
 namespace qor::test {
 
 using std::chrono::milliseconds;
@@ -39,25 +37,6 @@ TPipe MakePipe() {
 
 void SetNonBlocking(const UniqueFd& AFd) {
   ::fcntl(AFd.Get(), F_SETFL, ::fcntl(AFd.Get(), F_GETFL) | O_NONBLOCK);
-}
-
-// The test's environment with AExtra's entries added or replacing those of the same name.
-std::vector<std::string> MergeEnvironment(const std::vector<std::string>& AExtra) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) result.emplace_back(*entry);
-  for (const std::string& extra : AExtra) {
-    const std::string name = extra.substr(0, extra.find('=') + 1);
-    std::erase_if(result, [&](const std::string& e) { return e.starts_with(name); });
-    result.push_back(extra);
-  }
-  return result;
-}
-
-std::vector<char*> PointersTo(std::vector<std::string>& AStrings) {
-  std::vector<char*> result;
-  for (std::string& s : AStrings) result.push_back(s.data());
-  result.push_back(nullptr);
-  return result;
 }
 
 // posix_spawn's attribute and file action objects, destroyed on every path.
