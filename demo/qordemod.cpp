@@ -1,7 +1,8 @@
 // A small line server to try the client with: every line it receives is answered with a short reply
 // that ends in a blank line. "QUIT" is answered and then the connection is closed.
 //
-//   qordemod [port [replies]]   listens on 127.0.0.1, port 15937 unless given; port 0 takes a free one
+//   qordemod [option]... [port [replies]]   listens on 127.0.0.1, port 15937 unless given; port 0
+//                                           takes a free one; --help shows the usage text
 //
 // The first line it writes names the port it listens on. With "replies" it speaks in numeric replies
 // instead, for trying SendCommand and ReadReply: it greets a new connection with "220 QORDEMOD READY"
@@ -16,11 +17,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "DemoOptions.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/runtime/Strings.hpp"
 #include "qorclnt/socket/IdStack.hpp"
@@ -122,8 +123,18 @@ bool Answer(TIdStack& AStack, TIdStackSocketHandle AHandle, TPeer& APeer, const 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int32_t port = argc > 1 ? qor::StrToIntDef(argv[1], 0) : 15937;
-  const bool numeric = argc > 2 && std::strcmp(argv[2], "replies") == 0;
+  qor::demo::TDemoOptions options;
+  const std::string failure = qor::demo::ParseDemoOptions({argv + 1, argv + argc}, options);
+  if (!failure.empty()) {
+    std::fprintf(stderr, "qordemod: %s\n%s", failure.c_str(), qor::demo::DemoUsage);
+    return 2;
+  }
+  if (options.Help) {
+    std::fputs(qor::demo::DemoUsage, stdout);
+    return 0;
+  }
+  const int32_t port = options.Port;
+  const bool numeric = options.Replies;
   std::unique_ptr<TIdStack> stack = TIdStack::NewStack();
   const TIdStackSocketHandle listener = stack->CreateIPv4Socket(SOCK_STREAM, 0);
   const int one = 1;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qorclnt/client/IdTCPClient.hpp"
@@ -17,13 +18,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+const std::string DemoPath = (std::filesystem::path(QOR_CLIENT_PATH).parent_path() / "qordemod").string();
+
 // A qordemod on a free port of 127.0.0.1, with a client connected to it.
 class DemoServer {
  public:
   explicit DemoServer(std::vector<std::string> AMode) {
     AMode.insert(AMode.begin(), "0");
-    const std::string path = (std::filesystem::path(QOR_CLIENT_PATH).parent_path() / "qordemod").string();
-    FServer = std::make_unique<ChildProcess>(path, AMode, ProcessOptions{.TimeLimit = 120s});
+    FServer = std::make_unique<ChildProcess>(DemoPath, AMode, ProcessOptions{.TimeLimit = 120s});
     const std::string announce = "qordemod: listening on 127.0.0.1:";
     if (!FServer->WaitForStdout("\n", 10s)) throw std::runtime_error("qordemod did not start");
     const std::string first = FServer->Stdout();
@@ -39,6 +41,33 @@ class DemoServer {
  private:
   std::unique_ptr<ChildProcess> FServer;  // killed and reaped when the test ends
 };
+
+// --help shows the usage text on standard output; an argument it does not understand (a port that is
+// not a number from 0 to 65535, an unknown option, a third argument) is refused with the reason and
+// the same text on standard error and exit status 2, before anything listens.
+TEST(DemoServer, HelpShowsTheUsageAndABadArgumentIsRefusedWithIt) {
+  const ProcessResult help = RunProcess(DemoPath, {"--help"}, "");
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_EQ(help.Stdout.rfind("usage: qordemod [OPTION]... [PORT [replies]]\n", 0), 0u) << help.Stdout;
+  EXPECT_EQ(help.Stderr, "");
+  EXPECT_EQ(RunProcess(DemoPath, {"-h"}, "").Stdout, help.Stdout);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"abc"}, "bad port abc (a number from 0 to 65535)"},
+      {{"65536"}, "bad port 65536 (a number from 0 to 65535)"},
+      {{"-1"}, "unknown option -1"},
+      {{"0x10"}, "bad port 0x10 (a number from 0 to 65535)"},
+      {{"--port"}, "unknown option --port"},
+      {{"--help=yes"}, "option --help takes no value"},
+      {{"0", "lines"}, "unexpected argument lines"},
+      {{"0", "replies", "more"}, "unexpected argument more"},
+  };
+  for (const auto& [args, reason] : refused) {
+    const ProcessResult run = RunProcess(DemoPath, args, "");
+    EXPECT_EQ(run.ExitCode, 2) << args.front();
+    EXPECT_EQ(run.Stdout, "") << args.front();
+    EXPECT_EQ(run.Stderr, "qordemod: " + reason + "\n" + help.Stdout) << args.front();
+  }
+}
 
 TEST(DemoServer, AnswersEveryLineWithOkAndABlankLine) {
   DemoServer demo({});
