@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Tests of scripts/packages.sh: require_tools names each missing file with its package,
 # stop_new_services stops exactly the processes that run a program of the named packages and started
-# after the snapshot, and disable_new_start_links removes exactly the start links made after its own. The processes live in a private process namespace (this needs root), where no
-# process of the machine can be touched. Exits non-zero if a case fails.
+# after the snapshot (they live in a private process namespace, which needs root, where no process of
+# the machine can be touched), and disable_new_start_links removes exactly the start links made after
+# its snapshot (in a scratch folder standing for /etc). Exits non-zero if a case fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
