@@ -173,7 +173,11 @@ std::string RunWithPrivateResolver(const std::function<std::string()>& AFunction
 const std::string& PrivateNamespaceMissing() {
   static const std::string reason = [] {
     const std::string failure = RunWithPrivateResolver([] { return std::string(); });
-    return failure.empty() ? failure : "no private mount namespace here (" + failure + ")";
+    // The kernel refuses a user namespace inside a chroot, and where it is configured not to.
+    return failure.empty()
+               ? failure
+               : "no private mount namespace here (" + failure +
+                     "; a normal user needs user namespaces, which a chroot or the kernel's settings forbid)";
   }();
   return reason;
 }
