@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 source scripts/packages.sh
 
 presets=("${@:-default}")
-packages=("${QOR_BUILD_PACKAGES[@]}" "${QOR_TEST_PACKAGES[@]}")
+packages=("${QOR_BUILD_PACKAGES[@]}" "${QOR_TEST_BUILD_PACKAGES[@]}" "${QOR_TEST_PACKAGES[@]}")
 tools=("${QOR_BUILD_TOOLS[@]}" "${QOR_TEST_TOOLS[@]}")
 for preset in "${presets[@]}"; do
   [[ $preset == m32 ]] && ensure_architecture "$QOR_M32_ARCHITECTURE" && packages+=("${QOR_M32_PACKAGES[@]}")

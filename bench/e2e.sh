@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export LC_ALL=C
 source scripts/packages.sh
-ensure_packages "${QOR_BUILD_PACKAGES[@]}" time util-linux
+ensure_packages "${QOR_BUILD_PACKAGES[@]}" "${QOR_TEST_BUILD_PACKAGES[@]}" time util-linux
 require_tools "${QOR_BUILD_TOOLS[@]}" /usr/bin/time:time taskset:util-linux
 
 ROUNDS=${ROUNDS:-5}

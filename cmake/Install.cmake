@@ -6,8 +6,9 @@
 #   lib/libqorclient.a       the client stack in one archive: the objects of all four layers
 #   lib/cmake/qorclnt/       the package configuration; find_package(qorclnt) gives qorclnt::client
 #   lib/pkgconfig/qorclnt.pc the same for other build systems: pkg-config --cflags --libs qorclnt
-#   share/man/man1/qorclnt.1 the manual page
-#   share/doc/qorclnt/       the guide to the client stack and the example programs
+#   share/man/man1/          the manual pages of qorclnt and qordemod
+#   share/doc/qorclnt/       the guide to the client stack, the example programs and the licence
+#                            (LICENSE; the Debian package adds it as its copyright file)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -36,7 +37,7 @@ configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/qorclntConfig.cmake.in
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/qorclntConfigVersion.cmake COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/qorclntConfig.cmake ${PROJECT_BINARY_DIR}/qorclntConfigVersion.cmake
         DESTINATION ${QOR_PACKAGE_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/qorclnt.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/qorclnt.1 ${PROJECT_SOURCE_DIR}/docs/qordemod.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The pkg-config file finds the prefix from its own place, so that it also serves an installation
 # moved elsewhere (an unpacked package, a --prefix given to cmake --install).
@@ -48,6 +49,7 @@ install(FILES ${PROJECT_BINARY_DIR}/qorclnt.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The Debian package: `cpack -G DEB` in the build folder. Not when another project adds this tree,
 # whose own packaging is its business.
@@ -70,6 +72,22 @@ programs are in /usr/share/doc/qorclnt/.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The package's copyright file in Debian's machine-readable form, the licence text as its last field:
+# each line indented by one space, an empty line written as " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE QOR_LICENSE_TEXT)
+string(STRIP "${QOR_LICENSE_TEXT}" QOR_LICENSE_TEXT)
+string(REPLACE "\n\n" "\n.\n" QOR_LICENSE_TEXT "${QOR_LICENSE_TEXT}")
+string(REPLACE "\n" "\n " QOR_LICENSE_TEXT "${QOR_LICENSE_TEXT}")
+file(WRITE ${PROJECT_BINARY_DIR}/copyright
+     "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: qorclnt
+
+Files: *
+Copyright: 2026 the qorclnt developers
+License: Expat
+ ${QOR_LICENSE_TEXT}
+")
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The programs need the C and C++ runtime libraries, OpenSSL's libssl3 and libedit; dpkg-shlibdeps
 # finds their versions.
 find_program(QOR_DPKG_SHLIBDEPS dpkg-shlibdeps)

@@ -52,7 +52,7 @@ std::string MakeCertificate(std::string& VKeyPath) {
                                -1, -1, 0);
     X509_set_issuer_name(cert, name);
     AddExtension(cert, NID_basic_constraints, "critical,CA:TRUE");
-    AddExtension(cert, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
+    AddExtension(cert, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1,IP:::1");
     VKeyPath = folder + "/key.pem";
     certPath = folder + "/cert.pem";
     const bool made =

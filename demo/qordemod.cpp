@@ -1,14 +1,13 @@
 // A small line server to try the client with: every line it receives is answered with a short reply
 // that ends in a blank line. "QUIT" is answered and then the connection is closed.
 //
-//   qordemod [-6] [port [replies] [tls [cert.pem key.pem]]]
+//   qordemod [option]... [port [replies]]   see --help; listens on 127.0.0.1 (-6: ::1), port 15937
+//                                           unless given; port 0 takes a free one
 //
-// It listens on 127.0.0.1 (with -6 on ::1), port 15937 unless given; port 0 takes a free one. The first line it writes
-// names the port it listens on. With "tls" it speaks TLS from the first byte, with the given
-// certificate and key or with a certificate for localhost and 127.0.0.1 that it makes at start and
-// names on its second line ("qordemod: TLS certificate in <path>"; qorclnt -TLS -CAFILE <path>
-// trusts it). With "replies" it speaks in numeric replies
-// instead, for trying SendCommand and ReadReply: it greets a new connection with "220 QORDEMOD READY"
+// The first line it writes names the port it listens on. With --tls it speaks TLS from the first
+// byte, with the certificate and key of --cert and --key or with a certificate that it makes at start
+// and names on its second line ("qordemod: TLS certificate in <path>"; qorclnt -TLS -CAFILE <path>
+// trusts it). With "replies" it speaks in numeric replies instead, for trying SendCommand and ReadReply: it greets a new connection with "220 QORDEMOD READY"
 // and answers
 //   HELO name   250 HELLO name
 //   HELP        a multi-line 214 reply, one line per command
@@ -23,11 +22,11 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "DemoOptions.hpp"
 #include "DemoTLS.hpp"
 #include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/runtime/Strings.hpp"
@@ -162,22 +161,23 @@ void Drop(TPeer& APeer) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool ipv6 = argc > 1 && std::strcmp(argv[1], "-6") == 0;
-  if (ipv6) {
-    --argc;
-    ++argv;
+  qor::demo::TDemoOptions options;
+  const std::string failure = qor::demo::ParseDemoOptions({argv + 1, argv + argc}, options);
+  if (!failure.empty()) {
+    std::fprintf(stderr, "qordemod: %s\n%s", failure.c_str(), qor::demo::DemoUsage);
+    return 2;
   }
-  const int32_t port = argc > 1 ? qor::StrToIntDef(argv[1], 0) : 15937;
-  int next = 2;
-  const bool numeric = argc > next && std::strcmp(argv[next], "replies") == 0;
-  if (numeric) ++next;
-  const bool tls = argc > next && std::strcmp(argv[next], "tls") == 0;
-  const std::string cert = tls && argc > next + 2 ? argv[next + 1] : "";
-  const std::string key = tls && argc > next + 2 ? argv[next + 2] : "";
+  if (options.Help) {
+    std::fputs(qor::demo::DemoUsage, stdout);
+    return 0;
+  }
+  const int32_t port = options.Port;
+  const bool numeric = options.Replies;
+  const bool tls = options.Tls;
   std::signal(SIGPIPE, SIG_IGN);  // OpenSSL's socket writes do not ask for MSG_NOSIGNAL
-  const uint16_t family = ipv6 ? qor::Id_PF_INET6 : qor::Id_PF_INET;
-  const char* const address = ipv6 ? "::1" : "127.0.0.1";
-  const char* const shown = ipv6 ? "[::1]" : "127.0.0.1";
+  const uint16_t family = options.Ipv6 ? qor::Id_PF_INET6 : qor::Id_PF_INET;
+  const char* const address = options.Ipv6 ? "::1" : "127.0.0.1";
+  const char* const shown = options.Ipv6 ? "[::1]" : "127.0.0.1";
   std::unique_ptr<TIdStack> stack = TIdStack::NewStack();
   const TIdStackSocketHandle listener = stack->CreateSocket(family, SOCK_STREAM, 0);
   const int one = 1;
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string madeCert;
-  SSL_CTX* const context = tls ? qordemo::NewDemoContext(cert, key, madeCert) : nullptr;
+  SSL_CTX* const context = tls ? qordemo::NewDemoContext(options.CertFile, options.KeyFile, madeCert) : nullptr;
   if (tls && context == nullptr) return 1;
   uint16_t boundFamily = 0;
   std::string ip;

@@ -109,7 +109,7 @@ expect() {
 
 echo "== examples: build and install the library into a scratch prefix"
 prefix=$scratch/prefix
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_TESTS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_TESTS=OFF -DQOR_BUILD_BENCHMARKS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
   >/dev/null
 cmake --build "$build" -j2 >/dev/null
 cmake --install "$build" --prefix "$prefix" >/dev/null

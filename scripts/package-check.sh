@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it without installing it on the system: the package is
 # unpacked into a scratch folder, where
-#   - it holds the programs, the man page (free of roff warnings), the headers, the CMake package,
-#     the pkg-config file, the guide and the examples,
+#   - it holds the programs, the man pages (free of roff warnings), the headers, the CMake package,
+#     the pkg-config file, the guide, the examples, the licence and a copyright file with its text,
 #     and depends on nothing beyond the C and C++ runtime libraries, OpenSSL's libssl3 and libedit;
 #   - the unpacked qorclnt, given -? and an ENTER, writes its banner and the option help and exits 0;
 #   - examples/consumer, a program of another CMake project, finds the unpacked package through
@@ -37,7 +37,7 @@ fail() {
 }
 
 echo "== package: build in $build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_TESTS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_TESTS=OFF -DQOR_BUILD_BENCHMARKS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
   >/dev/null
 cmake --build "$build" -j2
 rm -f "$build"/*.deb
@@ -53,15 +53,22 @@ extra=$(tr ',' '\n' <<<"$depends" | sed -E 's/^ *([^ (]+).*/\1/' | grep -vxE 'li
 [[ -z $extra ]] || fail "depends on more than the C and C++ runtime, libssl3 and libedit: $extra"
 root=$scratch/root
 dpkg -x "$deb" "$root"
-for file in usr/bin/qorclnt usr/bin/qordemod usr/share/man/man1/qorclnt.1 usr/lib/libqorclient.a \
+for file in usr/bin/qorclnt usr/bin/qordemod usr/share/man/man1/qorclnt.1 usr/share/man/man1/qordemod.1 \
+  usr/share/doc/qorclnt/LICENSE usr/share/doc/qorclnt/copyright usr/lib/libqorclient.a \
   usr/include/qorclnt/client/IdTCPClient.hpp usr/include/qorclnt/runtime/Exception.hpp \
   usr/lib/cmake/qorclnt/qorclntConfig.cmake usr/lib/cmake/qorclnt/qorclntConfigVersion.cmake \
   usr/lib/pkgconfig/qorclnt.pc usr/share/doc/qorclnt/guide.md usr/share/doc/qorclnt/examples/CMakeLists.txt \
   usr/share/doc/qorclnt/examples/replies.cpp; do
   [[ -f $root/$file ]] || fail "the package lacks /$file"
 done
-warnings=$(groff -man -ww -z "$root/usr/share/man/man1/qorclnt.1" 2>&1)
-[[ -z $warnings ]] || fail "the man page has roff warnings: $warnings"
+for page in qorclnt qordemod; do
+  warnings=$(groff -man -ww -z "$root/usr/share/man/man1/$page.1" 2>&1)
+  [[ -z $warnings ]] || fail "the man page of $page has roff warnings: $warnings"
+done
+grep -qxF "Copyright: 2026 the qorclnt developers" "$root/usr/share/doc/qorclnt/copyright" ||
+  fail "the copyright file does not name the copyright holders"
+cmp -s <(sed -n '/^License: Expat$/,$p' "$root/usr/share/doc/qorclnt/copyright" | tail -n +2 | sed 's/^ //; s/^\.$//') \
+  LICENSE || fail "the copyright file's licence text differs from LICENSE"
 
 echo "== package: qorclnt -?"
 status=0

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Tests of scripts/packages.sh: require_tools names each missing file with its package, and
+# Tests of scripts/packages.sh: require_tools names each missing file with its package,
 # stop_new_services stops exactly the processes that run a program of the named packages and started
-# after the snapshot. The processes live in a private process namespace (this needs root), where no
-# process of the machine can be touched. Exits non-zero if a case fails.
+# after the snapshot (they live in a private process namespace, which needs root, where no process of
+# the machine can be touched), and disable_new_start_links removes exactly the start links made after
+# its snapshot (in a scratch folder standing for /etc). Exits non-zero if a case fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -67,6 +68,42 @@ runs
 gone
 runs
 runs" "$out"
+
+# disable_new_start_links, in a scratch folder standing for /etc: of the links made after the snapshot,
+# it removes the systemd wants link and alias and the sysv start link, and leaves the stop link and the
+# mask; the links from before stay.
+etc=$(mktemp -d)
+mkdir -p "$etc"/systemd/system/multi-user.target.wants "$etc"/rc0.d "$etc"/rc2.d
+ln -s /lib/systemd/system/old.service "$etc"/systemd/system/multi-user.target.wants/old.service
+ln -s ../init.d/old "$etc"/rc2.d/S01old
+snapshot=$(QOR_ETC=$etc start_links)
+ln -s /lib/systemd/system/new.service "$etc"/systemd/system/multi-user.target.wants/new.service
+ln -s /lib/systemd/system/new.service "$etc"/systemd/system/alias.service
+ln -s /dev/null "$etc"/systemd/system/masked.service
+ln -s ../init.d/new "$etc"/rc2.d/S01new
+ln -s ../init.d/new "$etc"/rc0.d/K01new
+out=$(QOR_ETC=$etc disable_new_start_links "$snapshot" 2>&1)
+out+=$'\n'$(cd "$etc" && find . -type l | sort)
+expect "disable_new_start_links removes only the start links made after the snapshot" \
+  "packages: disabled at boot what installing them enabled: rc2.d/S01new systemd/system/alias.service systemd/system/multi-user.target.wants/new.service
+./rc0.d/K01new
+./rc2.d/S01old
+./systemd/system/masked.service
+./systemd/system/multi-user.target.wants/old.service" "$out"
+rm -rf "$etc"
+
+# Under CI, on the fresh machine whose packages the scripts installed: no service of those packages
+# is enabled at boot (a developer's machine may have enabled one on purpose).
+if [[ ${CI:-} == true ]]; then
+  enabled=""
+  for package in "${QOR_BUILD_PACKAGES[@]}" "${QOR_TEST_BUILD_PACKAGES[@]}" "${QOR_TEST_PACKAGES[@]}"; do
+    for name in $(dpkg-query -L "$package" 2>/dev/null |
+      sed -n -E 's|^/lib/systemd/system/([^/]+\.service)$|\1|p; s|^/etc/init\.d/([^/]+)$|\1|p'); do
+      enabled+=$(start_links | grep -E "\.(wants|requires)/$name\$|/rc.\.d/S[0-9]+$name\$" || true)
+    done
+  done
+  expect "no service of the scripts' packages is enabled at boot" "" "$enabled"
+fi
 
 if ((failed)); then
   echo "timing: packages test FAILED after $SECONDS s"

@@ -1,11 +1,13 @@
 # shellcheck shell=bash
 # Sourced by the build and test scripts: installs Debian packages that are missing, without starting
-# the system services that some of them bring, and checks that the programs the scripts run are there.
+# or enabling the system services that some of them bring, and checks that the programs the scripts
+# run are there.
 
 # ensure_packages NAME...: installs with apt-get those of the named packages that are not installed,
 # after one 'apt-get update'. Needs root (or sudo). While apt-get runs, a policy-rc.d that denies every
-# service start is in place (unless the machine already has one of its own), and whatever a newly
-# installed package started all the same is stopped again.
+# service start is in place (unless the machine already has one of its own); whatever a newly installed
+# package started all the same is stopped again, and whatever it enabled at boot is disabled again.
+# apt-get's output goes to a log file; one line a step is shown, and a failure names the log.
 ensure_packages() {
   local missing=() name
   for name in "$@"; do
@@ -19,14 +21,17 @@ ensure_packages() {
   local sudo=()
   if ((EUID != 0)); then
     if ! command -v sudo >/dev/null; then
-      echo "missing packages: ${missing[*]}; installing them needs root: run 'apt-get install ${missing[*]}' as root" >&2
+      echo "missing packages: ${missing[*]}; installing them needs root: run this script as root once," \
+        "or run 'apt-get install ${missing[*]}' as root and then stop and disable at boot every service that" \
+        "installing them started or enabled (the tests start their own daemons on loopback)" >&2
       return 1
     fi
     sudo=(sudo)
   fi
-  echo "installing: ${missing[*]}"
-  local before
+  local before links log
   before=$(process_ids)
+  links=$(start_links)
+  log=$(mktemp "${TMPDIR:-/tmp}/qorclnt-apt-XXXXXX.log")
   # In a subshell, so that its traps remove a policy-rc.d it wrote however apt-get ends.
   local status=0
   (
@@ -37,11 +42,44 @@ ensure_packages() {
       printf '#!/bin/sh\n# Denies every service start while packages are installed for the build or the tests.\nexit 101\n' |
         "${sudo[@]}" tee "$policy" >/dev/null && "${sudo[@]}" chmod 755 "$policy" || exit 1
     fi
-    "${sudo[@]}" apt-get update -qq &&
-      DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+    echo "packages: updating the package lists"
+    "${sudo[@]}" apt-get update >>"$log" 2>&1 </dev/null || exit
+    echo "packages: installing ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}" \
+      >>"$log" 2>&1 </dev/null
   ) || status=$?
   stop_new_services "$before" "${missing[@]}"
-  return "$status"
+  disable_new_start_links "$links"
+  if ((status != 0)); then
+    echo "packages: apt-get failed (exit status $status); its whole output is in $log" >&2
+    return "$status"
+  fi
+  rm -f "$log"
+}
+
+# start_links: the links that start a service at boot, one a line: systemd's (what enabling a unit
+# makes under /etc/systemd/system: wants and requires links, aliases; not masks) and the sysv start
+# links (/etc/rc?.d/S*). QOR_ETC stands for /etc in the tests of this file.
+start_links() {
+  local etc=${QOR_ETC:-/etc}
+  {
+    [[ -d $etc/systemd/system ]] && find "$etc/systemd/system" -type l ! -lname /dev/null
+    find "$etc" -maxdepth 2 -path "$etc/rc?.d/S*" -type l
+  } | sort
+}
+
+# disable_new_start_links BEFORE: removes each start link that is not in BEFORE (start_links from
+# before an install), so that nothing the install enabled starts at the next boot. The stop links and
+# the package's own records stay, so an upgrade of the package leaves it disabled.
+disable_new_start_links() {
+  local sudo=() link names=()
+  ((EUID == 0)) || sudo=(sudo)
+  while read -r link; do
+    [[ -n $link ]] || continue
+    "${sudo[@]}" rm -f "$link"
+    names+=("${link#"${QOR_ETC:-/etc}"/}")
+  done < <(comm -13 <(printf '%s\n' "$1") <(start_links))
+  ((${#names[@]} == 0)) || echo "packages: disabled at boot what installing them enabled: ${names[*]}"
 }
 
 # stop_new_services BEFORE PACKAGE...: stops what those of the named, newly installed packages that
@@ -116,9 +154,11 @@ require_tools() {
   return "$absent"
 }
 
-# What building the project, its tests and its benchmarks needs, and the programs the build runs.
-QOR_BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev libedit-dev googletest libgtest-dev libgmock-dev libbenchmark-dev)
+# What building the client and the library needs, and the programs the build runs.
+QOR_BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev libedit-dev)
 QOR_BUILD_TOOLS=(cmake:cmake ctest:cmake make:make g++:g++ c++:g++ pkg-config:pkg-config)
+# What building the tests and the benchmarks needs besides.
+QOR_TEST_BUILD_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev)
 # The real SOCKS proxies that the tests start on loopback and the services file that the resolver
 # tests read (netbase: a minimal Debian has none), and what the tests run: the proxies, and the
 # programs that give a test a private name lookup (unshare, mount) or a fixed address layout under
@@ -132,6 +172,6 @@ QOR_TEST_TOOLS=(/usr/bin/microsocks:microsocks /usr/sbin/danted:dante-server /us
 # come through Debian multiarch (ensure_architecture i386 first).
 QOR_M32_ARCHITECTURE=i386
 QOR_M32_PACKAGES=(g++-multilib libedit-dev:i386 libssl-dev:i386)
-# The fuzz preset: clang 14 (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
-QOR_FUZZ_PACKAGES=(clang clang-14 libclang-rt-14-dev)
+# The fuzz preset: Debian's default clang (/usr/bin/clang++) with libFuzzer and the sanitizer runtimes.
+QOR_FUZZ_PACKAGES=(clang libclang-rt-dev)
 QOR_FUZZ_TOOLS=(/usr/bin/clang++:clang)

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qorclnt/client/IdTCPClient.hpp"
@@ -18,13 +19,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+const std::string DemoPath = (std::filesystem::path(QOR_CLIENT_PATH).parent_path() / "qordemod").string();
+
 // A qordemod on a free port of 127.0.0.1, with a client connected to it.
 class DemoServer {
  public:
   explicit DemoServer(std::vector<std::string> AMode) {
     AMode.insert(AMode.begin(), "0");
-    const std::string path = (std::filesystem::path(QOR_CLIENT_PATH).parent_path() / "qordemod").string();
-    FServer = std::make_unique<ChildProcess>(path, AMode, ProcessOptions{.TimeLimit = 120s});
+    FServer = std::make_unique<ChildProcess>(DemoPath, AMode, ProcessOptions{.TimeLimit = 120s});
     const std::string announce = "qordemod: listening on 127.0.0.1:";
     if (!FServer->WaitForStdout("\n", 10s)) throw std::runtime_error("qordemod did not start");
     const std::string first = FServer->Stdout();
@@ -32,7 +34,7 @@ class DemoServer {
     Client.SetHost("127.0.0.1");
     Client.SetPort(StrToInt(Trim(first.substr(announce.size(), first.find('\n') - announce.size()))));
     Client.SetReadTimeout(10000);
-    if (AMode.back() == "tls") {
+    if (AMode.back() == "--tls") {
       // The certificate it made is named on the next line: trust that one.
       const std::string made = "qordemod: TLS certificate in ";
       if (!FServer->WaitForStdout("\n", 10s)) throw std::runtime_error("qordemod made no certificate");
@@ -58,13 +60,42 @@ class DemoServer {
 };
 
 TEST(DemoServer, TLSModeServesLinesOverTLSWithTheCertificateItMade) {
-  DemoServer demo({"replies", "tls"});
+  DemoServer demo({"replies", "--tls"});
   EXPECT_EQ(demo.Client.ReadReply({220}), 220);
   EXPECT_EQ(demo.Client.SendCommand("HELO TLS", {250}), 250);
   EXPECT_EQ(demo.Client.LastReply().Text(), std::vector<std::string>{"HELLO TLS"});
   // DATA's bytes end with the server's close: a close_notify, so the end is a graceful one.
   EXPECT_EQ(demo.Client.SendCommand("DATA 100000", {150}), 150);
   EXPECT_EQ(demo.Client.ReadAll().size(), 100000u);
+}
+
+// --help shows the usage text on standard output; an argument it does not understand (a port that is
+// not a number from 0 to 65535, an unknown option, a third argument) is refused with the reason and
+// the same text on standard error and exit status 2, before anything listens.
+TEST(DemoServer, HelpShowsTheUsageAndABadArgumentIsRefusedWithIt) {
+  const ProcessResult help = RunProcess(DemoPath, {"--help"}, "");
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_EQ(help.Stdout.rfind("usage: qordemod [OPTION]... [PORT [replies]]\n", 0), 0u) << help.Stdout;
+  EXPECT_EQ(help.Stderr, "");
+  EXPECT_EQ(RunProcess(DemoPath, {"-h"}, "").Stdout, help.Stdout);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"abc"}, "bad port abc (a number from 0 to 65535)"},
+      {{"65536"}, "bad port 65536 (a number from 0 to 65535)"},
+      {{"-1"}, "unknown option -1"},
+      {{"0x10"}, "bad port 0x10 (a number from 0 to 65535)"},
+      {{"--port"}, "unknown option --port"},
+      {{"--help=yes"}, "option --help takes no value"},
+      {{"0", "lines"}, "unexpected argument lines"},
+      {{"0", "replies", "more"}, "unexpected argument more"},
+      {{"--cert", "c.pem", "--tls"}, "--cert and --key go together"},
+      {{"--cert", "c.pem", "--key", "k.pem"}, "--cert and --key need --tls"},
+  };
+  for (const auto& [args, reason] : refused) {
+    const ProcessResult run = RunProcess(DemoPath, args, "");
+    EXPECT_EQ(run.ExitCode, 2) << args.front();
+    EXPECT_EQ(run.Stdout, "") << args.front();
+    EXPECT_EQ(run.Stderr, "qordemod: " + reason + "\n" + help.Stdout) << args.front();
+  }
 }
 
 TEST(DemoServer, AnswersEveryLineWithOkAndABlankLine) {

@@ -10,6 +10,7 @@
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "support/CountingAntiFreeze.hpp"
+#include "support/Elapsed.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor::test {
@@ -31,10 +32,6 @@ class Loopback : public ::testing::Test {
     ASSERT_TRUE(connection.Connected());
   }
 
-  static int64_t MillisecondsSince(Clock::time_point AStart) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count();
-  }
-
   TIdTCPConnection connection{nullptr};
 };
 
@@ -44,14 +41,14 @@ TEST_F(Loopback, TimeOutsWaitTheirTimeOnASilentPeer) {
   connection.SetReadTimeout(1000);
   auto start = Clock::now();
   EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
-  EXPECT_GE(MillisecondsSince(start), 900);
-  EXPECT_LT(MillisecondsSince(start), 5000);
+  EXPECT_GE(MsSince(start), 900);
+  EXPECT_LT(MsSince(start), 5000);
 
   start = Clock::now();
   EXPECT_EQ(connection.ReadLn("\n", 200), "");
   EXPECT_TRUE(connection.LineReadEmpty());
-  EXPECT_GE(MillisecondsSince(start), 180);
-  EXPECT_LT(MillisecondsSince(start), 5000);
+  EXPECT_GE(MsSince(start), 180);
+  EXPECT_LT(MsSince(start), 5000);
   EXPECT_TRUE(connection.Connected());
 }
 
@@ -62,13 +59,13 @@ TEST_F(Loopback, EachWaitKeepsItsTimeOutWhenItChangesAndOnANewSocket) {
     connection.SetReadTimeout(timeout);
     const auto start = Clock::now();
     EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
-    EXPECT_GE(MillisecondsSince(start), timeout * 9 / 10);
-    EXPECT_LT(MillisecondsSince(start), 5000);
+    EXPECT_GE(MsSince(start), timeout * 9 / 10);
+    EXPECT_LT(MsSince(start), 5000);
   }
   auto start = Clock::now();
   EXPECT_EQ(connection.ReadLn("\n", 0), "");  // a look without waiting
   EXPECT_TRUE(connection.LineReadEmpty());
-  EXPECT_LT(MillisecondsSince(start), 1000);
+  EXPECT_LT(MsSince(start), 1000);
 
   // The same handler connects again: its socket handle gets a new descriptor, without a time-out.
   TIdIOHandler* const handler = connection.IOHandler();
@@ -77,8 +74,8 @@ TEST_F(Loopback, EachWaitKeepsItsTimeOutWhenItChangesAndOnANewSocket) {
   handler->ConnectTo(LoopbackServer::Host, server.Port(), "", 0, 0, 0, -1);
   start = Clock::now();
   EXPECT_THROW(connection.ReadLn(), EIdReadTimeout);
-  EXPECT_GE(MillisecondsSince(start), 270);
-  EXPECT_LT(MillisecondsSince(start), 5000);
+  EXPECT_GE(MsSince(start), 270);
+  EXPECT_LT(MsSince(start), 5000);
 }
 
 TEST_F(Loopback, WithIdleProcessingTheWaitForAReplyGivesTurns) {

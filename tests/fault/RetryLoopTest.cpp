@@ -11,6 +11,7 @@
 
 #include "fault/ClientRun.hpp"
 #include "support/FreePort.hpp"
+#include "support/PrivateResolver.hpp"
 #include "support/ProcStat.hpp"
 
 namespace qor::test::fault {
@@ -82,6 +83,7 @@ TEST(RetryLoop, ARefusedPortIsRetriedQuietlyUntilTheServerIsThere) {
 }
 
 TEST(RetryLoop, AnUnresolvableNameIsRetriedQuietly) {
+  QOR_REQUIRE_PRIVATE_NAMESPACE();
   ChildProcess client(QOR_CLIENT_PATH, {"-SH", "nowhere.invalid"},
                       {.TimeLimit = 60s, .PrivateHostLookup = true});
   client.Write("q hello\n");

@@ -1,6 +1,4 @@
 // Connecting on demand: the retry loop and its pace.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +7,7 @@
 #include "frontend/Transcript.hpp"
 #include "support/FreePort.hpp"
 #include "support/LoopbackServer.hpp"
+#include "support/PrivateResolver.hpp"
 
 namespace qor::test {
 namespace {
@@ -54,7 +53,7 @@ TEST(Connecting, ARefusedPortIsRetriedAtAboutEightASecondUntilAServerListens) {
 // An unknown name fails at once; the client paces its attempts all the same. The name is looked up
 // in a mount namespace whose resolver reads only /etc/hosts, so no query leaves the machine.
 TEST(Connecting, AnUnresolvableHostIsRetriedAtTheSamePace) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
+  QOR_REQUIRE_PRIVATE_NAMESPACE();
   ProcessOptions options;
   options.PrivateHostLookup = true;
   ChildProcess client(QOR_CLIENT_PATH, {"-SH", "nowhere.invalid"}, options);

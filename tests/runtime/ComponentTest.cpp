@@ -71,14 +71,19 @@ TEST(Component, RemovalNoticeLetsTheHolderForgetThePointer) {
 }
 
 TEST(Component, ANoticeIsNeverSentToAComponentThatIsGone) {
-  std::vector<std::string> log;
-  auto target = std::make_unique<TComponent>(nullptr);
-  auto holder = std::make_unique<TWatcher>(nullptr, log);
+  std::vector<std::string> targetLog;
+  std::vector<std::string> holderLog;
+  auto target = std::make_unique<TWatcher>(nullptr, targetLog);
+  auto holder = std::make_unique<TWatcher>(nullptr, holderLog);
+  Named(holder.get(), "holder");
   target->FreeNotification(holder.get());
   // The link runs both ways: the holder going first is told to the target, which then forgets it.
   holder.reset();
-  target.reset();  // a notice to the freed holder here would be a use after free
-  SUCCEED();
+  EXPECT_EQ(targetLog, std::vector<std::string>{"remove holder"});
+  // So the target going sends no notice to the freed holder (a use after free, and a log entry).
+  target.reset();
+  EXPECT_TRUE(holderLog.empty());
+  EXPECT_EQ(targetLog.size(), 1u);
 }
 
 TEST(Component, DeletingAnOwnedComponentTakesItOutOfItsOwner) {

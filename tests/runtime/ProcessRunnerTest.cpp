@@ -4,6 +4,8 @@
 
 #include <csignal>
 
+#include "support/PrivateResolver.hpp"
+
 namespace qor::test {
 namespace {
 
@@ -70,6 +72,7 @@ TEST(ProcessRunner, SetsUpTheChildsStandardStreams) {
 }
 
 TEST(ProcessRunner, PrivateHostLookupReadsOnlyTheHostsFile) {
+  QOR_REQUIRE_PRIVATE_NAMESPACE();
   const ProcessOptions options{.PrivateHostLookup = true};
   ProcessResult result = RunProcess("/bin/cat", {"/etc/nsswitch.conf"}, "", options);
   EXPECT_EQ(result.Stdout, "hosts: files\n") << result.Stderr;

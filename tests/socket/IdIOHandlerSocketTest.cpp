@@ -14,6 +14,7 @@
 #include "qorclnt/socket/IdIOHandlerSocket.hpp"
 #include "qorclnt/socket/IdStackLinux.hpp"
 #include "support/CountingAntiFreeze.hpp"
+#include "support/Elapsed.hpp"
 #include "support/LoopbackServer.hpp"
 
 namespace qor {
@@ -22,11 +23,7 @@ namespace {
 using namespace transport_test;
 using std::chrono::steady_clock;
 using test::CountingAntiFreeze;
-
-long MsSince(steady_clock::time_point AStart) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - AStart).count());
-}
+using test::MsSince;
 
 int ThreadCount() {
   const std::filesystem::directory_iterator tasks("/proc/self/task");

@@ -61,15 +61,18 @@ std::string FirstLocalAddress() {
 }
 
 TEST(IdStackLinuxResolver, UnknownHostIsHostNotFound) {
+  QOR_REQUIRE_PRIVATE_NAMESPACE();
   EXPECT_EQ("1 Host not found.|1 Host not found.|1 Host not found.",
             RunWithPrivateResolver(LookUpUnknownNames, HostsSetup));
 }
 
 TEST(IdStackLinuxResolver, NamesAndAddressesComeFromTheHostsFile) {
+  QOR_REQUIRE_PRIVATE_NAMESPACE();
   EXPECT_EQ("127.0.0.7|127.0.0.7|stack.invalid", RunWithPrivateResolver(LookUpKnownNames, HostsSetup));
 }
 
 TEST(IdStackLinuxResolver, LocalAddressesComeFromThisHostsEntry) {
+  QOR_REQUIRE_PRIVATE_NAMESPACE();
   EXPECT_EQ("stack.invalid|127.0.0.7;127.0.0.8;|127.0.0.7",
             RunWithPrivateResolver(ListLocalAddresses, HostsSetup));
   TPrivateResolverSetup unlisted = HostsSetup;

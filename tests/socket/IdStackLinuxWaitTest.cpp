@@ -17,16 +17,14 @@
 
 #include "qorclnt/errors/IdException.hpp"
 #include "socket/LoopbackSockets.hpp"
+#include "support/Elapsed.hpp"
 #include "support/StalledListener.hpp"
 
 namespace qor {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int64_t MsSince(Clock::time_point AStart) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count();
-}
+using test::MsSince;
 
 // Connected stream sockets; the odd ones are the peers of the even ones.
 std::vector<UniqueFd> SocketPairs(int ACount) {

@@ -61,9 +61,32 @@ std::string SystemFailure(const char* AStep) {
   return std::string(Prefix) + AStep + ": " + std::strerror(errno);
 }
 
+bool WriteFile(const char* APath, const std::string& AText) {
+  const test::UniqueFd file(::open(APath, O_WRONLY | O_CLOEXEC));
+  return file.Get() != -1 && WriteAll(file.Get(), AText);
+}
+
+// In the child: a user namespace of its own in which the caller is root, so that a normal user may
+// make the namespaces that follow. Only for a caller that is not root already.
+std::string EnterUserNamespace() {
+  const std::string uid = std::to_string(::geteuid());
+  const std::string gid = std::to_string(::getegid());
+  if (::unshare(CLONE_NEWUSER) != 0) return SystemFailure("unshare(CLONE_NEWUSER)");
+  // Writing gid_map needs setgroups denied first.
+  if (!WriteFile("/proc/self/setgroups", "deny") || !WriteFile("/proc/self/uid_map", "0 " + uid + " 1") ||
+      !WriteFile("/proc/self/gid_map", "0 " + gid + " 1")) {
+    return SystemFailure("user namespace maps");
+  }
+  return {};
+}
+
 // In the child: the private namespace and files. An empty text when all went well.
 std::string EnterPrivateResolver(const TTempFile& ANsswitch, const TTempFile* AHosts,
                                  const TPrivateResolverSetup& ASetup) {
+  if (::geteuid() != 0) {
+    std::string failure = EnterUserNamespace();
+    if (!failure.empty()) return failure;
+  }
   const int flags = CLONE_NEWNS | (ASetup.HostName ? CLONE_NEWUTS : 0);
   if (::unshare(flags) != 0) return SystemFailure("unshare");
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
@@ -145,6 +168,18 @@ std::string RunWithPrivateResolver(const std::function<std::string()>& AFunction
     return std::string(Prefix) + "the child ended with status " + std::to_string(status);
   }
   return text;
+}
+
+const std::string& PrivateNamespaceMissing() {
+  static const std::string reason = [] {
+    const std::string failure = RunWithPrivateResolver([] { return std::string(); });
+    // The kernel refuses a user namespace inside a chroot, and where it is configured not to.
+    return failure.empty()
+               ? failure
+               : "no private mount namespace here (" + failure +
+                     "; a normal user needs user namespaces, which a chroot or the kernel's settings forbid)";
+  }();
+  return reason;
 }
 
 }  // namespace qor

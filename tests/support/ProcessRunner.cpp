@@ -109,13 +109,11 @@ ChildProcess::ChildProcess(const std::string& APath, const std::vector<std::stri
 
   std::vector<std::string> argv;
   if (FOptions.PrivateHostLookup) {
-    argv = {"/usr/bin/unshare",
-            "-m",
-            "--",
-            "/bin/sh",
-            "-c",
-            R"(mount --bind "$0" /etc/nsswitch.conf && exec "$@")",
-            QOR_HOSTS_FILES_NSSWITCH};
+    // A normal user gets the mount namespace inside a user namespace of its own, in which it is root.
+    argv = {"/usr/bin/unshare", "--mount"};
+    if (::geteuid() != 0) argv.insert(argv.end(), {"--user", "--map-root-user"});
+    argv.insert(argv.end(), {"--", "/bin/sh", "-c", R"(mount --bind "$0" /etc/nsswitch.conf && exec "$@")",
+                             QOR_HOSTS_FILES_NSSWITCH});
   }
   argv.push_back(APath);
   argv.insert(argv.end(), AArgs.begin(), AArgs.end());

@@ -28,7 +28,8 @@ struct ProcessOptions {
   std::vector<std::string> Environment{};
   // The child runs in a private mount namespace whose /etc/nsswitch.conf says "hosts: files", so an
   // unknown host name (use one ending in .invalid) fails without a DNS query leaving the machine.
-  // Needs root.
+  // A normal user gets it inside an unprivileged user namespace; QOR_REQUIRE_PRIVATE_NAMESPACE
+  // (support/PrivateResolver.hpp) skips a test where the kernel refuses that.
   bool PrivateHostLookup = false;
 };
 

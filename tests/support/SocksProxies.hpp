@@ -38,7 +38,8 @@ class DanteProxy {
 };
 
 // OpenSSH's dynamic forwarding (SOCKS 4, 4A and 5): an sshd on loopback with a generated host key
-// that lets the current user in with a generated key, and an "ssh -N -D" logged in to it. Needs root.
+// that lets the current user in with a generated key, and an "ssh -N -D" logged in to it. Root's sshd
+// separates privileges (in /run/sshd); a normal user's runs as that user.
 class SshSocksProxy {
  public:
   SshSocksProxy();
