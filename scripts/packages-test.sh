@@ -70,10 +70,10 @@ runs
 runs" "$out"
 
 # disable_new_start_links, in a scratch folder standing for /etc: of the links made after the snapshot,
-# it removes the systemd wants link and alias and the sysv start link, and leaves the stop link and the
-# mask; the links from before stay.
+# it removes the systemd wants link and alias and the sysv start link, and leaves the stop link, the
+# mask and the early-boot link of rcS.d; the links from before stay.
 etc=$(mktemp -d)
-mkdir -p "$etc"/systemd/system/multi-user.target.wants "$etc"/rc0.d "$etc"/rc2.d
+mkdir -p "$etc"/systemd/system/multi-user.target.wants "$etc"/rc0.d "$etc"/rc2.d "$etc"/rcS.d
 ln -s /lib/systemd/system/old.service "$etc"/systemd/system/multi-user.target.wants/old.service
 ln -s ../init.d/old "$etc"/rc2.d/S01old
 snapshot=$(QOR_ETC=$etc start_links)
@@ -82,12 +82,14 @@ ln -s /lib/systemd/system/new.service "$etc"/systemd/system/alias.service
 ln -s /dev/null "$etc"/systemd/system/masked.service
 ln -s ../init.d/new "$etc"/rc2.d/S01new
 ln -s ../init.d/new "$etc"/rc0.d/K01new
+ln -s ../init.d/procps "$etc"/rcS.d/S01procps
 out=$(QOR_ETC=$etc disable_new_start_links "$snapshot" 2>&1)
 out+=$'\n'$(cd "$etc" && find . -type l | sort)
 expect "disable_new_start_links removes only the start links made after the snapshot" \
   "packages: disabled at boot what installing them enabled: rc2.d/S01new systemd/system/alias.service systemd/system/multi-user.target.wants/new.service
 ./rc0.d/K01new
 ./rc2.d/S01old
+./rcS.d/S01procps
 ./systemd/system/masked.service
 ./systemd/system/multi-user.target.wants/old.service" "$out"
 rm -rf "$etc"

@@ -59,12 +59,14 @@ ensure_packages() {
 
 # start_links: the links that start a service at boot, one a line: systemd's (what enabling a unit
 # makes under /etc/systemd/system: wants and requires links, aliases; not masks) and the sysv start
-# links (/etc/rc?.d/S*). QOR_ETC stands for /etc in the tests of this file.
+# links of the runlevels (/etc/rc[0-6].d/S*). The early-boot scripts of rcS.d (sysctl settings, say,
+# which g++ brings in through procps) are no services and stay. QOR_ETC stands for /etc in the tests
+# of this file.
 start_links() {
   local etc=${QOR_ETC:-/etc}
   {
     [[ -d $etc/systemd/system ]] && find "$etc/systemd/system" -type l ! -lname /dev/null
-    find "$etc" -maxdepth 2 -path "$etc/rc?.d/S*" -type l
+    find "$etc" -maxdepth 2 -path "$etc/rc[0-6].d/S*" -type l
   } | sort
 }
 
