@@ -10,6 +10,12 @@ namespace qor {
 inline constexpr int32_t IdTimeoutInfinite = -2;
 inline constexpr int32_t IdTimeoutDefault = -1;
 
+// True for a time-out that a wait accepts: IdTimeoutInfinite (no limit), 0 (a poll) or a positive
+// limit. Any other negative value allows no wait at all.
+inline bool IsWaitTimeout(int32_t ATimeout) {
+  return ATimeout >= 0 || ATimeout == IdTimeoutInfinite;
+}
+
 // The end of a time-out that starts when it is made: a positive number of ms is a limit, anything
 // else none.
 class TIdDeadline {

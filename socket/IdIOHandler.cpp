@@ -36,7 +36,7 @@ bool TIdIOHandler::WaitReadable(int32_t ATimeout) {
 TIdIOResult TIdIOHandler::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
   CheckAborted();
   if (BytesHeld() > 0) return RawReceive(ABuffer, ALength, 0);
-  if (ATimeout < 0 && ATimeout != IdTimeoutInfinite) return TIdIOResult::Expired();
+  if (!IsWaitTimeout(ATimeout)) return TIdIOResult::Expired();
   const TIdIOResult result = RawReceive(ABuffer, ALength, ATimeout);
   CheckAborted();
   return result;

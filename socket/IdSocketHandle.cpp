@@ -140,7 +140,7 @@ bool TIdSocketHandle::WaitReadableOnce(int32_t ATimeout) {
 
 TIdIOResult TIdSocketHandle::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
   if (!FAllocated) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
-  if (ATimeout < 0 && ATimeout != IdTimeoutInfinite) return TIdIOResult::Expired();  // no wait accepts it
+  if (!IsWaitTimeout(ATimeout)) return TIdIOResult::Expired();
   const TIdDeadline deadline(ATimeout);
   int32_t flags = MSG_DONTWAIT;
   if (ATimeout != 0) {

@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+#include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
 #include "qorclnt/socket/IdStackLinuxPoll.hpp"
@@ -148,11 +149,11 @@ int32_t TIdStackLinux::WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocket
   for (size_t kind = 0; kind < std::size(lists); ++kind) {
     if (!set.Add(lists[kind], static_cast<TWaitList>(kind))) return fail(EBADF);
   }
-  if (ATimeout < 0 && ATimeout != -2) return fail(EINVAL);  // as select refuses a negative time
+  if (!IsWaitTimeout(ATimeout)) return fail(EINVAL);  // as select refuses a negative time
   set.Prepare();
 
   std::optional<TPollClock::time_point> deadline;
-  if (ATimeout != -2) deadline = TPollClock::now() + std::chrono::milliseconds(ATimeout);
+  if (ATimeout != IdTimeoutInfinite) deadline = TPollClock::now() + std::chrono::milliseconds(ATimeout);
   for (;;) {
     const int result = set.Poll(deadline);
     if (result == -1) return fail(errno);
