@@ -4,10 +4,13 @@
 // with one write to standard output, until a blank line. Like the console client it receives at most 32768
 // bytes at a time, waits at most the time-out (ms) for data, and ends a reply early on a time-out, a close or
 // a line longer than 16384 bytes. With "prompt" it also writes what the console writes after every
-// reply, a blank line and the prompt "> ", in one write: the console's whole cost per exchange.
+// reply, a blank line and the prompt "> ", in one write: the console's whole cost per exchange. With
+// "tls" and a CA file it speaks TLS as the console's -TLS does: a handshake after the connect, the
+// server verified as its address (127.0.0.1 or ::1) against that file, at least TLS 1.2.
 //
-//   RefClient [-6] port [timeout [prompt]]
+//   RefClient [-6] port [timeout [prompt|-] [tls cafile]]
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,10 +27,14 @@ namespace {
 constexpr size_t ReceiveSize = 32768;
 constexpr size_t MaxLine = 16384;
 
+// The TLS connection in TLS mode; null otherwise.
+SSL* Tls = nullptr;
+
 bool WriteAll(int AFd, const char* AData, size_t ALength, int AFlags) {
   while (ALength > 0) {
-    const ssize_t n =
-        AFd == STDOUT_FILENO ? ::write(AFd, AData, ALength) : ::send(AFd, AData, ALength, AFlags);
+    const ssize_t n = AFd == STDOUT_FILENO ? ::write(AFd, AData, ALength)
+                      : Tls != nullptr     ? SSL_write(Tls, AData, static_cast<int>(ALength))
+                                           : ::send(AFd, AData, ALength, AFlags);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     AData += n;
@@ -67,11 +74,27 @@ bool ReadReply(int AFd, Input& AIn) {
       AIn.Start = 0;
       AIn.End = AIn.Scanned;
     }
-    const ssize_t n = ::recv(AFd, AIn.Data + AIn.End, ReceiveSize, 0);
+    const ssize_t n = Tls != nullptr ? SSL_read(Tls, AIn.Data + AIn.End, static_cast<int>(ReceiveSize))
+                                     : ::recv(AFd, AIn.Data + AIn.End, ReceiveSize, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;  // time-out, close or failure
     AIn.End += static_cast<size_t>(n);
   }
+}
+
+// A verified TLS connection over AFd, trusting ACAFile; null when the handshake fails.
+SSL* StartTLS(int AFd, const char* ACAFile, const char* AAddress) {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  SSL* tls = SSL_CTX_load_verify_file(context, ACAFile) == 1 ? SSL_new(context) : nullptr;
+  SSL_CTX_free(context);  // the connection keeps its own reference
+  if (tls != nullptr && SSL_set_fd(tls, AFd) == 1 &&
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(tls), AAddress) == 1 && SSL_connect(tls) == 1) {
+    return tls;
+  }
+  SSL_free(tls);
+  return nullptr;
 }
 
 }  // namespace
@@ -79,7 +102,7 @@ bool ReadReply(int AFd, Input& AIn) {
 int main(int argc, char** argv) {
   const bool ipv6 = qor::bench::TakeIpv6Option(argc, argv);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: RefClient [-6] port [timeout [prompt]]\n");
+    std::fprintf(stderr, "usage: RefClient [-6] port [timeout [prompt|-] [tls cafile]]\n");
     return 2;
   }
   const int timeout = argc > 2 ? std::atoi(argv[2]) : 1000;
@@ -94,6 +117,10 @@ int main(int argc, char** argv) {
   if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
     std::perror("RefClient");
+    return 1;
+  }
+  if (argc > 5 && std::strcmp(argv[4], "tls") == 0 && (Tls = StartTLS(fd, argv[5], ipv6 ? "::1" : "127.0.0.1")) == nullptr) {
+    std::fprintf(stderr, "RefClient: TLS handshake failed\n");
     return 1;
   }
   static Input in;
