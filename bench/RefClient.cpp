@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
     std::perror("RefClient");
     return 1;
   }
-  if (argc > 5 && std::strcmp(argv[4], "tls") == 0 && (Tls = StartTLS(fd, argv[5], ipv6 ? "::1" : "127.0.0.1")) == nullptr) {
+  if (argc > 5 && std::strcmp(argv[4], "tls") == 0 &&
+      (Tls = StartTLS(fd, argv[5], ipv6 ? "::1" : "127.0.0.1")) == nullptr) {
     std::fprintf(stderr, "RefClient: TLS handshake failed\n");
     return 1;
   }

@@ -7,8 +7,8 @@
 // The first line it writes names the port it listens on. With --tls it speaks TLS from the first
 // byte, with the certificate and key of --cert and --key or with a certificate that it makes at start
 // and names on its second line ("qordemod: TLS certificate in <path>"; qorclnt -TLS -CAFILE <path>
-// trusts it). With "replies" it speaks in numeric replies instead, for trying SendCommand and ReadReply: it greets a new connection with "220 QORDEMOD READY"
-// and answers
+// trusts it). With "replies" it speaks in numeric replies instead, for trying SendCommand and
+// ReadReply: it greets a new connection with "220 QORDEMOD READY" and answers
 //   HELO name   250 HELLO name
 //   HELP        a multi-line 214 reply, one line per command
 //   DATA count  150 count BYTES FOLLOW, then count bytes of text lines, then it closes the connection
@@ -187,7 +187,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string madeCert;
-  SSL_CTX* const context = tls ? qordemo::NewDemoContext(options.CertFile, options.KeyFile, madeCert) : nullptr;
+  SSL_CTX* const context =
+      tls ? qordemo::NewDemoContext(options.CertFile, options.KeyFile, madeCert) : nullptr;
   if (tls && context == nullptr) return 1;
   uint16_t boundFamily = 0;
   std::string ip;

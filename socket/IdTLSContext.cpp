@@ -90,12 +90,14 @@ TIdSSLContext NewTLSClientContext(const TIdTLSSettings& ASettings) {
   return context;
 }
 
-std::string WithoutZone(const std::string& AName) {
-  return AName.substr(0, AName.find('%'));
+std::string PeerNameOf(const std::string& AHost) {
+  std::string name = AHost.substr(0, AHost.find('%'));
+  if (!name.empty() && name.front() == '[') name = name.substr(1, name.find(']') - 1);
+  return name;
 }
 
 void SetTLSPeerName(ssl_st* AConnection, const std::string& AName, bool AVerify) {
-  const std::string name = WithoutZone(AName);
+  const std::string name = PeerNameOf(AName);
   if (name.empty()) return;
   X509_VERIFY_PARAM* const param = SSL_get0_param(AConnection);
   ERR_clear_error();

@@ -49,8 +49,9 @@ TIdSSLContext NewTLSClientContext(const TIdTLSSettings& ASettings);
 // checked, but a DNS name still goes out as SNI.
 void SetTLSPeerName(ssl_st* AConnection, const std::string& AName, bool AVerify);
 
-// AName without a zone ("fe80::1%eth0" gives "fe80::1").
-std::string WithoutZone(const std::string& AName);
+// The name a host text is verified as: an IPv6 literal without its brackets and its zone, which only
+// the connect needs ("[::1]" gives "::1", "fe80::1%eth0" gives "fe80::1"); any other text as it is.
+std::string PeerNameOf(const std::string& AHost);
 
 // The reason of the oldest error in this thread's OpenSSL error queue ("unknown error" when the queue
 // is empty); the queue is emptied.

@@ -82,7 +82,7 @@ void TIdTLSIOHandlerSocket::StartTLS() {
 }
 
 void TIdTLSIOHandlerSocket::Handshake(int32_t ATimeout) {
-  FPeerName = WithoutZone(FServerName.empty() ? FHost : FServerName);
+  FPeerName = PeerNameOf(FServerName.empty() ? FHost : FServerName);
   try {
     FSession = std::make_unique<TIdTLSSession>(Context(), Socket()->Descriptor());
     FSession->SetPeerName(FPeerName, FSettings.VerifyPeer);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "qorclnt/errors/IdException.hpp"
+#include "support/Ipv6Loopback.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/MessageOf.hpp"
 #include "support/OpenSSLServer.hpp"
@@ -93,6 +94,19 @@ TEST(TLSHandler, AnIPAddressIsCheckedAgainstTheCertificatesAddresses) {
   TLSClient client;
   client.Connect("127.0.0.1", server.Port());
   EXPECT_EQ(client.Handler.VerifiedName(), "127.0.0.1");
+}
+
+// An IPv6 literal, with brackets or without, is checked as the address alone against the
+// certificate's IPv6 address.
+TEST(TLSHandler, AnIPv6AddressIsCheckedAgainstTheCertificatesAddresses) {
+  QOR_REQUIRE_PROGRAM(test::OpenSSLPath);
+  QOR_REQUIRE_IPV6();
+  OpenSSLServer server({}, "", true);
+  for (const std::string host : {"::1", "[::1]"}) {
+    TLSClient client;
+    client.Connect(host, server.Port());
+    EXPECT_EQ(client.Handler.VerifiedName(), "::1") << host;
+  }
 }
 
 TEST(TLSHandler, WithoutVerificationAnyCertificateIsTaken) {

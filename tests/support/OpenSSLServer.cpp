@@ -8,10 +8,10 @@
 
 namespace qor::test {
 
-OpenSSLServer::OpenSSLServer(const std::vector<std::string>& AArgs, const std::string& ACert)
+OpenSSLServer::OpenSSLServer(const std::vector<std::string>& AArgs, const std::string& ACert, bool AIpv6)
     : FPort(FreeLoopbackPort()) {
   const TestPki& pki = TestPki::Get();
-  const std::string where = "127.0.0.1:" + std::to_string(FPort);
+  const std::string where = (AIpv6 ? "[::1]:" : "127.0.0.1:") + std::to_string(FPort);
   std::vector<std::string> args = {
       "s_server", "-accept", where, "-cert", ACert.empty() ? pki.ServerCert : ACert, "-key", pki.ServerKey};
   args.insert(args.end(), AArgs.begin(), AArgs.end());
