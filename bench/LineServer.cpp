@@ -1,7 +1,13 @@
-// A loopback line server for the end-to-end benchmark, in plain POSIX. It listens on 127.0.0.1, or
-// on ::1 when the first parameter is -6 (the port given, or one of the system's choice), prints the port as
-// the first line of its standard output, and serves one connection at a time until it is stopped. Each line
-// received picks the mode of its answer:
+// A loopback line server for the end-to-end benchmark, in plain POSIX (and OpenSSL for its TLS mode). It
+// listens on 127.0.0.1, or on ::1 when the first parameter is -6 (the port given, or one of the system's
+// choice; 0 picks one), prints the port as the first line of its standard output, and serves one connection
+// at a time until it is stopped. With "tls" after the port it speaks TLS with a certificate for localhost,
+// 127.0.0.1 and ::1 made at start, and prints the path of that certificate (what a client trusts) as the
+// second line; the certificate's folder is left for the caller to remove. Each line received picks the
+// mode of its answer:
+//
+//   LineServer [-6] [port [tls]]
+//
 //
 //   BULK n l   bulk: n lines of l bytes of text, then a blank line
 //   LONG n     longline: n bytes without a line end, then silence until the client closes
@@ -11,6 +17,8 @@
 // Every answer is bounded (the numbers are capped), and a client that goes away ends it.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/ssl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +31,7 @@
 #include <ctime>
 #include <string>
 
+#include "DemoTLS.hpp"
 #include "LoopbackAddress.hpp"
 #include "support/UniqueFd.hpp"
 
@@ -34,10 +43,15 @@ constexpr uint64_t MaxLongBytes = uint64_t{8} << 30;
 constexpr uint64_t MaxDripBytes = 10'000;
 constexpr size_t BlockBytes = 1 << 20;
 
+// The TLS connection of the client being served in TLS mode; null otherwise.
+SSL* Tls = nullptr;
+
 // Sends all of AData; false when the client has gone.
 bool SendAll(int AFd, const char* AData, size_t ALength) {
   while (ALength > 0) {
-    const ssize_t n = ::send(AFd, AData, ALength, MSG_NOSIGNAL);
+    const ssize_t n = Tls != nullptr
+                          ? SSL_write(Tls, AData, static_cast<int>(std::min<size_t>(ALength, BlockBytes)))
+                          : ::send(AFd, AData, ALength, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     AData += n;
@@ -109,7 +123,8 @@ void Serve(int AFd) {
   char chunk[65536];
   size_t scanned = 0;
   for (;;) {
-    const ssize_t n = ::recv(AFd, chunk, sizeof chunk, 0);
+    const ssize_t n = Tls != nullptr ? SSL_read(Tls, chunk, static_cast<int>(sizeof chunk))
+                                     : ::recv(AFd, chunk, sizeof chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     pending.append(chunk, static_cast<size_t>(n));
@@ -129,6 +144,13 @@ void Serve(int AFd) {
 
 int main(int argc, char** argv) {
   const bool ipv6 = qor::bench::TakeIpv6Option(argc, argv);
+  SSL_CTX* context = nullptr;
+  std::string certificate;
+  if (argc > 2 && std::strcmp(argv[2], "tls") == 0) {
+    context = qordemo::NewDemoContext({}, {}, certificate);
+    if (context == nullptr) return 1;
+    ::signal(SIGPIPE, SIG_IGN);  // a client gone while TLS writes to its socket ends only that answer
+  }
   const qor::test::UniqueFd listening(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int listener = listening.Get();
   const int one = 1;
@@ -143,11 +165,19 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%d\n", qor::bench::SockAddrPort(address));
+  if (context != nullptr) std::printf("%s\n", certificate.c_str());
   std::fflush(stdout);
   for (;;) {
     const qor::test::UniqueFd client(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
     if (!client.Valid()) continue;
     ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    Serve(client.Get());
+    if (context == nullptr) {
+      Serve(client.Get());
+      continue;
+    }
+    Tls = SSL_new(context);
+    if (Tls != nullptr && SSL_set_fd(Tls, client.Get()) == 1 && SSL_accept(Tls) == 1) Serve(client.Get());
+    SSL_free(Tls);
+    Tls = nullptr;
   }
 }

@@ -9,8 +9,11 @@
 # after every reply (A B C A B C), the yardstick for the exchange rate. Figures are medians. Connect and start-up are excluded by subtracting the median of runs with a single exchange.
 # Every run is bounded by a time limit. Besides the wall-clock figures, the clients' own CPU time
 # (user + system) per exchange and per line is shown: it is less disturbed by other work on the machine.
+# Then qorclnt over ::1 against qorclnt over 127.0.0.1 (IPV6=0 skips it), and both clients over TLS
+# against a line server that speaks TLS with a certificate made at its start (TLS=0 skips them).
 #
-#   bench/e2e.sh        (ROUNDS, EXCHANGES, LINES, RETRY_SECONDS and PLACEMENT may be set in the environment)
+#   bench/e2e.sh        (ROUNDS, EXCHANGES, LINES, RETRY_SECONDS, PLACEMENT, IPV6 and TLS may be set in the
+#                       environment)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export LC_ALL=C
@@ -22,6 +25,8 @@ ROUNDS=${ROUNDS:-5}
 EXCHANGES=${EXCHANGES:-20000}
 LINES=${LINES:-1000000}
 RETRY_SECONDS=${RETRY_SECONDS:-4}
+IPV6=${IPV6:-1}
+TLS=${TLS:-1}
 RUN_LIMIT=120  # seconds, for any single run
 if [[ -n ${PLACEMENT:-} && ! $PLACEMENT =~ ^[0-9]+\ [0-9]+$ ]]; then
   echo "PLACEMENT must be \"serverCPU clientCPU\", for example \"1 1\"" >&2
@@ -34,37 +39,47 @@ build=build/default
 nsswitch=$PWD/tests/support/hosts-files-nsswitch.conf
 
 work=$(mktemp -d)
-server_pid=""
-stop_server() {
-  if [[ -n $server_pid ]]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
-  fi
+server_pids=()
+cafile=""
+stop_servers() {
+  local pid
+  for pid in "${server_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  server_pids=()
 }
-trap 'stop_server; rm -rf "$work"' EXIT
+trap 'stop_servers; [[ -n $cafile ]] && rm -rf "$(dirname "$cafile")"; rm -rf "$work"' EXIT
 
-# start_server CPU: a fresh line server pinned to CPU; sets port.
+# start_server CPU [-6] [0 tls]: one more line server pinned to CPU, with the parameters given; sets
+# port (and cafile, the certificate to trust, with tls).
 start_server() {
-  stop_server
-  : >"$work/port"
-  taskset -c "$1" "$build/bench/LineServer" >"$work/port" &
-  server_pid=$!
+  local out=$work/server.${#server_pids[@]} want=1
+  [[ ${*: -1} == tls ]] && want=2
+  : >"$out"
+  taskset -c "$1" "$build/bench/LineServer" "${@:2}" >"$out" &
+  server_pids+=($!)
   for _ in $(seq 100); do
-    [[ -s $work/port ]] && break
+    (($(wc -l <"$out") >= want)) && break
     sleep 0.05
   done
-  port=$(head -n1 "$work/port")
+  port=$(head -n1 "$out")
   [[ -n $port ]] || { echo "the line server did not start" >&2; exit 1; }
+  ((want == 1)) || cafile=$(sed -n 2p "$out")
 }
 
 # The command line of client q (qorclnt), r (the reference) or p (the reference writing the console's
-# blank line and prompt after every reply, as qorclnt must).
+# blank line and prompt after every reply, as qorclnt must); 6: qorclnt over ::1 (to port6); over TLS
+# (to tls_port): t (qorclnt), s (the reference) and u (the reference writing the prompt).
 client_command() {
   case $1 in
     q) echo "$build/qorclnt -SP $port" ;;
     r) echo "$build/bench/RefClient $port" ;;
     p) echo "$build/bench/RefClient $port 1000 prompt" ;;
+    6) echo "$build/qorclnt -SH ::1 -SP $port6" ;;
+    t) echo "$build/qorclnt -TLS -CAFILE $cafile -SH 127.0.0.1 -SP $tls_port" ;;
+    s) echo "$build/bench/RefClient $tls_port 1000 - tls $cafile" ;;
+    u) echo "$build/bench/RefClient $tls_port 1000 prompt tls $cafile" ;;
   esac
 }
 
@@ -123,6 +138,7 @@ placements=("0 1" "1 0" "1 1")
 [[ -n $best ]] && placements=()
 for placement in "${placements[@]}"; do
   read -r server_cpu client_cpu <<<"$placement"
+  stop_servers
   start_server "$server_cpu"
   saved=$ROUNDS
   ROUNDS=3
@@ -143,6 +159,7 @@ for placement in "${placements[@]}"; do
 done
 read -r server_cpu client_cpu <<<"$best"
 echo "kept: server on CPU $server_cpu, client on CPU $client_cpu"
+stop_servers
 start_server "$server_cpu"
 
 CLIENTS="q r p"
@@ -154,7 +171,31 @@ saved=$ROUNDS
 ROUNDS=3
 measure drip "$work/drip"
 ROUNDS=$saved
-stop_server
+
+# qorclnt over ::1 and over 127.0.0.1 in turn, each to a server of its own family.
+if ((IPV6)); then
+  plain_port=$port
+  start_server "$server_cpu" -6
+  port6=$port
+  port=$plain_port
+  CLIENTS="q 6"
+  measure v6ping "$work/ping" v6ping1 "$work/ping-one"
+fi
+
+# Both clients over TLS; the runs with a single exchange, plain and over TLS in turn, give the handshake.
+if ((TLS)); then
+  plain_port=$port
+  start_server "$server_cpu" 0 tls
+  tls_port=$port
+  port=$plain_port
+  CLIENTS="t u"
+  measure tping "$work/ping" tping1 "$work/ping-one"
+  CLIENTS="t s"
+  measure tbulk "$work/bulk" tbulk1 "$work/bulk-one"
+  CLIENTS="q r t s"
+  measure null "$work/ping-one"
+fi
+stop_servers
 
 # retry [PREFIX...] -- ARGS...: qorclnt with ARGS (started through PREFIX, if given) retrying a connect
 # that cannot succeed, for RETRY_SECONDS. Prints "cpuPercent attemptsPerSecond".
@@ -191,16 +232,26 @@ done
 
 # Figures.
 declare -A eps reply rss_bulk rss_long drip cpu_exchange cpu_line
-exchanges_per_second() { awk -v n="$EXCHANGES" -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (n - 1) / (a - b) }'; }
+# rate LABEL LABEL1 CLIENT: exchanges/s of CLIENT in the runs of LABEL, those of LABEL1 subtracted.
+rate() {
+  local -a a b
+  read -ra a <<<"${seconds[$1.$3]}"
+  read -ra b <<<"${seconds[$2.$3]}"
+  awk -v n="$EXCHANGES" -v a="$(median "${a[@]}")" -v b="$(median "${b[@]}")" 'BEGIN { printf "%.0f", (n - 1) / (a - b) }'
+}
+# difference LABEL CLIENT LABEL1 CLIENT1 SCALE FORMAT: the median seconds of CLIENT in the runs of LABEL
+# less those of CLIENT1 in the runs of LABEL1, times SCALE.
+difference() {
+  local -a a b
+  read -ra a <<<"${seconds[$1.$2]}"
+  read -ra b <<<"${seconds[$3.$4]}"
+  awk -v a="$(median "${a[@]}")" -v b="$(median "${b[@]}")" -v k="$5" -v f="$6" 'BEGIN { printf f, (a - b) * k }'
+}
 for c in q r p; do
-  read -ra a <<<"${seconds[ping.$c]}"
-  read -ra b <<<"${seconds[ping1.$c]}"
-  eps[$c]=$(exchanges_per_second "$(median "${a[@]}")" "$(median "${b[@]}")")
+  eps[$c]=$(rate ping ping1 "$c")
 done
 for c in q r; do
-  read -ra a <<<"${seconds[bulk.$c]}"
-  read -ra b <<<"${seconds[bulk1.$c]}"
-  reply[$c]=$(awk -v a="$(median "${a[@]}")" -v b="$(median "${b[@]}")" 'BEGIN { printf "%.3f", a - b }')
+  reply[$c]=$(difference bulk "$c" bulk1 "$c" 1 %.3f)
   read -ra a <<<"${cpu[ping.$c]}"
   read -ra b <<<"${cpu[ping1.$c]}"
   cpu_exchange[$c]=$(awk -v n="$EXCHANGES" -v a="$(median "${a[@]}")" -v b="$(median "${b[@]}")" \
@@ -249,3 +300,41 @@ printf '%-44s %6s%% of a core, %5s attempts/s  %s\n' "refused port 127.0.0.1:$re
 p=$(median "${invalid_cpu[@]}")
 printf '%-44s %6s%% of a core, %5s attempts/s  %s\n' "unresolvable name (hosts: files)" "$p" \
   "$(median "${invalid_rate[@]}")" "<= 2% $(verdict "$p <= 2")"
+
+if ((IPV6)); then
+  echo
+  echo "qorclnt over ::1 and over 127.0.0.1, medians of $ROUNDS interleaved runs; connect and start-up subtracted"
+  printf '%-44s %12s %12s %7s  %s\n' "" "::1" 127.0.0.1 ratio target
+  x=$(rate v6ping v6ping1 6)
+  y=$(rate v6ping v6ping1 q)
+  r=$(ratio "$x" "$y")
+  printf '%-44s %12s %12s %7s  %s\n' "exchanges/s, $EXCHANGES on one connection" "$x" "$y" "$r" \
+    "0.97 to 1.03 $(verdict "$r >= 0.97 && $r <= 1.03")"
+fi
+
+if ((TLS)); then
+  echo
+  echo "over TLS, medians of $ROUNDS interleaved runs (qorclnt, reference); connect and start-up subtracted"
+  printf '%-44s %12s %12s %7s  %s\n' "" qorclnt reference ratio target
+  x=$(difference tbulk t tbulk1 t 1 %.3f)
+  y=$(difference tbulk s tbulk1 s 1 %.3f)
+  r=$(ratio "$x" "$y")
+  printf '%-44s %12s %12s %7s  %s\n' "s for one reply of $LINES lines of 100 B" "$x" "$y" "$r" \
+    "<= 1.10 $(verdict "$r <= 1.1")"
+  x=$(rate tping tping1 t)
+  y=$(rate tping tping1 u)
+  r=$(ratio "$x" "$y")
+  printf '%-44s %12s %12s %7s  %s\n' "exchanges/s, $EXCHANGES on one connection" "$x" "$y" "$r" \
+    ">= 0.95 $(verdict "$r >= 0.95")"
+  x=$(difference null t null q 1000 %.2f)
+  y=$(difference null s null r 1000 %.2f)
+  r=$(ratio "$x" "$y")
+  printf '%-44s %12s %12s %7s  %s\n' "ms a single exchange takes more over TLS" "$x" "$y" "$r" \
+    "<= 1.2 $(verdict "$r <= 1.2")"
+  read -ra v <<<"${rss[tbulk.t]}"
+  read -ra w <<<"${rss[tbulk.s]}"
+  x=$(maximum "${v[@]}")
+  y=$(maximum "${w[@]}")
+  r=$(ratio "$x" "$y")
+  printf '%-44s %12s %12s %7s  %s\n' "peak RSS KiB, that reply (max of runs)" "$x" "$y" "$r" "<= 1.2 $(verdict "$r <= 1.2")"
+fi
