@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End-to-end benchmark: qorclnt against the minimal reference client (bench/RefClient.cpp), both
-# talking to the project's loopback line server (bench/LineServer.cpp) on 127.0.0.1 only.
+# talking to the project's loopback line server (bench/LineServer.cpp) on 127.0.0.1 (and ::1) only.
 #
 # Client and server are pinned to one CPU each: on two CPUs either way round, or both on the same one;
 # each placement is tried once with a short ping-pong and the steadiest is kept. Each measurement is a
