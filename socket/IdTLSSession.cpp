@@ -107,19 +107,25 @@ bool TIdTLSSession::WaitForDeadline() {
 }
 
 int32_t TIdTLSSession::BioRead(char* ABuffer, int32_t ALength, bool& VRetry) {
+  // Bytes already waiting are taken at once, without a wait first: in a long reply they nearly always
+  // are. Only an empty socket is waited on, up to the deadline.
+  int32_t flags = MSG_DONTWAIT;
   for (;;) {
-    if (!WaitForDeadline()) {
-      FTimedOut = true;
-      VRetry = true;
-      return -1;
-    }
-    const int32_t n = CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, 0);
+    const int32_t n = CurrentStack->ReceiveData(FDescriptor, ABuffer, ALength, flags);
     if (n >= 0) return n;
     const int32_t error = CurrentStack->LastSystemError();
     if (!Retryable(error)) {
       FSystemError = error;
       return -1;
     }
+    if (error == EINTR) continue;
+    if (!WaitForDeadline()) {
+      FTimedOut = true;
+      VRetry = true;
+      return -1;
+    }
+    // Without a deadline the receive blocks; with one, the wait said when to look again.
+    flags = FForever ? 0 : MSG_DONTWAIT;
   }
 }
 
