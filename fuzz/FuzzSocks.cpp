@@ -74,6 +74,9 @@ TSocksSettings ChooseSettings(TFuzzInput& AInput) {
   settings.Username = AInput.Text(AInput.Below(301));
   settings.Password = AInput.Text(AInput.Below(301));
   settings.Host = settings.Version == svSocks4 ? Socks4Destination(AInput) : AInput.Text(AInput.Below(301));
+  // SOCKS 5 sends an IPv6 address as its bytes: now and then the destination is one.
+  constexpr const char* IPv6Hosts[] = {"::1", "[::1]", "2001:db8::7", "::ffff:127.0.0.1", "fe80::1%lo"};
+  if (settings.Version == svSocks5 && AInput.Below(4) == 0) settings.Host = IPv6Hosts[AInput.Below(5)];
   settings.Port = AInput.Word();
   return settings;
 }
@@ -95,6 +98,8 @@ void Negotiate(TFuzzInput& AInput) {
   } catch (const EIdSocksError& e) {
     error = e.ClassName();
   } catch (const EIdSocketError& e) {
+    error = e.ClassName();
+  } catch (const EIdInvalidIPv6Address& e) {
     error = e.ClassName();
   }
   const TDialogueOutcome expected = ExpectedDialogue(settings, handler.Received());

@@ -6,6 +6,7 @@
 
 #include "FuzzCheck.hpp"
 #include "Reference.hpp"
+#include "qorclnt/socket/IdStackAddress.hpp"
 
 namespace qor::fuzz {
 
@@ -37,6 +38,13 @@ const char* Socks5Error(uint8_t ACode) {
       "EIdSocksServerConnectionRefusedError", "EIdSocksServerTTLExpiredError",
       "EIdSocksServerCommandError",           "EIdSocksServerAddressError"};
   return ACode >= 1 && ACode <= 8 ? Errors[ACode - 1] : "EIdSocksUnknownError";
+}
+
+// The sixteen bytes of a SOCKS 5 destination that is an IPv6 address; none for any other text.
+std::optional<std::string> IPv6Bytes(const std::string& AHost) {
+  TIdIPv6Address address;
+  if (!IsIPv6Text(AHost) || !ParseIPv6(AHost, address)) return std::nullopt;
+  return std::string(address.Address.begin(), address.Address.end());
 }
 
 bool IsLocalhost(const std::string& AHost) {
@@ -96,8 +104,13 @@ class TDialogueModel {
 
   void Socks5() {
     const bool withPassword = FSettings.Authentication == saUsernamePassword;
-    if ((withPassword && (FSettings.Username.size() > MaxText || FSettings.Password.size() > MaxText)) ||
-        FSettings.Host.size() > MaxText) {
+    if (withPassword && (FSettings.Username.size() > MaxText || FSettings.Password.size() > MaxText)) {
+      return Fail(TextTooLong);
+    }
+    // An IPv6 address goes as its sixteen bytes; a text that looks like one and is none is refused.
+    if (IsIPv6Text(FSettings.Host)) {
+      if (!IPv6Bytes(FSettings.Host)) return Fail("EIdInvalidIPv6Address");
+    } else if (FSettings.Host.size() > MaxText) {
       return Fail(TextTooLong);
     }
     FOutcome.Requests = 1;
@@ -196,8 +209,14 @@ void CheckSocks5Requests(const TSocksSettings& ASettings, TRequestReader& ASent,
     FUZZ_CHECK(ASent.Counted() == ASettings.Password, ADetail());
   }
   if (ARequests > sent) {
-    FUZZ_CHECK(ASent.Byte() == 5 && ASent.Byte() == 1 && ASent.Byte() == 0 && ASent.Byte() == 3, ADetail());
-    FUZZ_CHECK(ASent.Counted() == ASettings.Host && ASent.Port() == ASettings.Port, ADetail());
+    FUZZ_CHECK(ASent.Byte() == 5 && ASent.Byte() == 1 && ASent.Byte() == 0, ADetail());
+    const std::optional<std::string> ipv6 = IPv6Bytes(ASettings.Host);
+    if (ipv6) {
+      FUZZ_CHECK(ASent.Byte() == 4 && ASent.Bytes(16) == *ipv6, ADetail());
+    } else {
+      FUZZ_CHECK(ASent.Byte() == 3 && ASent.Counted() == ASettings.Host, ADetail());
+    }
+    FUZZ_CHECK(ASent.Port() == ASettings.Port, ADetail());
   }
 }
 
