@@ -9,14 +9,29 @@
 
 namespace qor {
 
-TIdDeadline::TIdDeadline(int32_t ATimeout) noexcept
-    : FLimited(ATimeout > 0), FEnd(std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeout)) {}
+TIdWait TIdWait::ForRead(int32_t ATimeout, int32_t AReadTimeout) noexcept {
+  if (ATimeout != IdTimeoutDefault) return Of(ATimeout);
+  return AReadTimeout == 0 ? Unlimited() : Of(AReadTimeout);
+}
 
-int32_t TIdDeadline::Left() const noexcept {
-  if (!FLimited) return IdTimeoutInfinite;
+std::optional<TIdWait> TIdWait::ForConnect(int32_t ATimeout) noexcept {
+  if (ATimeout == IdTimeoutDefault || ATimeout == 0) return std::nullopt;
+  return Of(ATimeout).IsAllowed() ? Of(ATimeout) : Of(0);
+}
+
+TIdDeadline::TIdDeadline(TIdWait AWait) noexcept
+    : FWait(AWait), FEnd(std::chrono::steady_clock::now() + std::chrono::milliseconds(AWait.Ms())) {}
+
+TIdWait TIdDeadline::Left() const noexcept {
+  if (FWait.Ms() < 0) return FWait;
   const auto rest = FEnd - std::chrono::steady_clock::now();
-  if (rest <= std::chrono::steady_clock::duration::zero()) return 0;
-  return static_cast<int32_t>(std::chrono::ceil<std::chrono::milliseconds>(rest).count());
+  if (rest <= std::chrono::steady_clock::duration::zero()) return TIdWait::Of(0);
+  return TIdWait::Of(static_cast<int32_t>(std::chrono::ceil<std::chrono::milliseconds>(rest).count()));
+}
+
+std::optional<std::chrono::steady_clock::time_point> TIdDeadline::End() const noexcept {
+  if (FWait.IsUnlimited()) return std::nullopt;
+  return FEnd;
 }
 
 namespace {

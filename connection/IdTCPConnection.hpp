@@ -202,9 +202,9 @@ class TIdTCPConnection : public TIdComponent {
   void AttachHandler(TIdIOHandler* AValue);
   // Hands ACount bytes at AData to the I/O handler until all are sent.
   void SendAll(const char* AData, int32_t ACount);
-  // One receive for FillInputBuffer within ATimeout ms (resolved already): into the input buffer's
-  // room, or the receive chunk when an intercept is set; VTarget says where (null: no handler left).
-  TIdIOResult ReceiveOnce(int32_t ATimeout, char*& VTarget);
+  // One receive for FillInputBuffer within AWait: into the input buffer's room, or the receive chunk
+  // when an intercept is set; VTarget says where (null: no handler left).
+  TIdIOResult ReceiveOnce(TIdWait AWait, char*& VTarget);
   // A receive or send that failed with AError: a connection shut down, aborted or reset has its socket
   // closed and, with ARaise, the error raised; any other error is raised as it is.
   void TransferFailed(int32_t AError, bool ARaise);

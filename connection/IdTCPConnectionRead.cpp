@@ -25,7 +25,7 @@ int32_t TimedOut(bool ARaise) {
 }  // namespace
 
 int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout, bool ARaiseOnTimeout) {
-  if (ATimeout == IdTimeoutDefault) ATimeout = FReadTimeout == 0 ? IdTimeoutInfinite : FReadTimeout;
+  const TIdWait wait = TIdWait::ForRead(ATimeout, FReadTimeout);
   CheckClosed(ARaiseIfClosed, false);
   if (!Connected()) {
     if (ARaiseIfClosed) Raise(EIdNotConnected(RSNotConnected));
@@ -34,7 +34,7 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
   int32_t n;
   do {
     char* target = nullptr;
-    const TIdIOResult result = ReceiveOnce(ATimeout, target);
+    const TIdIOResult result = ReceiveOnce(wait, target);
     if (result.TimedOut) return TimedOut(ARaiseOnTimeout);
     if (target == nullptr && ARaiseIfClosed) Raise(EIdNotConnected(RSNotConnected));  // handler gone
     n = result.Count;
@@ -49,11 +49,11 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseIfClosed, int32_t ATimeout,
   return n;
 }
 
-TIdIOResult TIdTCPConnection::ReceiveOnce(int32_t ATimeout, char*& VTarget) {
+TIdIOResult TIdTCPConnection::ReceiveOnce(TIdWait AWait, char*& VTarget) {
   // With idle processing the wait comes first, in slices with idle turns, and a turn may detach the
   // handler; otherwise the receive waits by itself.
   const bool idle = TIdAntiFreezeBase::ShouldProcessIdle();
-  if (idle && !FIOHandler->WaitReadable(ATimeout)) return TIdIOResult::Expired();
+  if (idle && !FIOHandler->WaitReadable(AWait.Ms())) return TIdIOResult::Expired();
   if (FIOHandler == nullptr) return TIdIOResult::Moved(0);
   // A receive of zero bytes would read as a close, so at least one byte is asked for.
   const int32_t length = std::max(FRecvBufferSize, 1);
@@ -64,7 +64,7 @@ TIdIOResult TIdTCPConnection::ReceiveOnce(int32_t ATimeout, char*& VTarget) {
     FReceiveChunk.SetSize(length);
     VTarget = FReceiveChunk.Memory();
   }
-  return FIOHandler->Receive(VTarget, length, idle ? IdTimeoutInfinite : ATimeout);
+  return FIOHandler->Receive(VTarget, length, (idle ? TIdWait::Unlimited() : AWait).Ms());
 }
 
 int32_t TIdTCPConnection::StoreReceived(char* AData, int32_t ACount) {

@@ -36,7 +36,7 @@ bool TIdIOHandler::WaitReadable(int32_t ATimeout) {
 TIdIOResult TIdIOHandler::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
   CheckAborted();
   if (BytesHeld() > 0) return RawReceive(ABuffer, ALength, 0);
-  if (!IsWaitTimeout(ATimeout)) return TIdIOResult::Expired();
+  if (!TIdWait::Of(ATimeout).IsAllowed()) return TIdIOResult::Expired();
   const TIdIOResult result = RawReceive(ABuffer, ALength, ATimeout);
   CheckAborted();
   return result;

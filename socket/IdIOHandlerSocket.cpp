@@ -88,7 +88,13 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
   const std::string host = viaProxy ? socks.Host() : AHost;
   const int32_t port = viaProxy ? socks.Port() : APort;
   // The time-out bounds the whole connect: the proxy's dialogue and AfterConnect get what is left.
-  const TIdDeadline deadline(ATimeout == IdTimeoutInfinite ? 0 : ATimeout);
+  const std::optional<TIdWait> wait = TIdWait::ForConnect(ATimeout);
+  const TIdWait whole = wait.value_or(TIdWait::Unlimited());
+  const TIdDeadline deadline(whole);
+  // A timed connect of a step or less waits its whole time: what follows it still gets one step.
+  const auto rest = [&deadline, whole] {
+    return deadline.Left().AtLeast(MinOf(whole.Ms(), ConnectStepMs)).Ms();
+  };
 
   TIdIOHandler::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
   if (!FSocket) MakeSocket();
@@ -98,14 +104,14 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, cons
   PrepareSocket(FamilyOfText(ABoundIP.empty() ? host : ABoundIP), local);
 
   if (!CurrentStack->IsDottedQuad(host) && !IsIPv6Text(host)) NotifyStatus(hsResolving, {host});
-  ConnectToAddresses(CurrentStack->HostToAddresses(host), port, local, ATimeout);
+  ConnectToAddresses(CurrentStack->HostToAddresses(host), port, local, wait);
   try {
-    SocksInfo()->NegotiateProxy(AHost, APort, deadline.Left());
+    SocksInfo()->NegotiateProxy(AHost, APort, rest());
   } catch (const Exception&) {
     CheckAborted();  // the Abort, not the silence it made of the proxy
     throw;
   }
-  AfterConnect(deadline.Left());
+  AfterConnect(rest());
 }
 
 void TIdIOHandlerSocket::PrepareSocket(uint16_t AFamily, const TLocalEnd& ALocal) {
@@ -119,10 +125,10 @@ void TIdIOHandlerSocket::PrepareSocket(uint16_t AFamily, const TLocalEnd& ALocal
 }
 
 // Waits for the worker in steps, with idle processing after each; a time-out up to one step is one
-// pause of the whole time. -2 waits as long as the worker runs. With WakeOnConnectEnd a step ends
-// as soon as the worker does. An Abort ends the wait at the next step.
-void TIdIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
-  const bool forever = ATimeout == IdTimeoutInfinite;
+// pause of the whole time; without a limit it waits as long as the worker runs. With WakeOnConnectEnd
+// a step ends as soon as the worker does. An Abort ends the wait at the next step.
+void TIdIOHandlerSocket::ConnectWithTimeout(TIdWait AWait) {
+  const bool forever = AWait.IsUnlimited();
   TIdConnectThread worker(*FSocket);
   const auto pause = [this, &worker](int32_t AMs) {
     if (FWakeOnConnectEnd) {
@@ -134,7 +140,7 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
   const int32_t step = TIdAntiFreezeBase::ShouldProcessIdle()
                            ? MaxOf(MinOf(ConnectStepMs, CurrentAntiFreeze->IdleTimeOut), 1)
                            : ConnectStepMs;
-  int32_t remaining = forever ? step + 1 : ATimeout;
+  int32_t remaining = forever ? step + 1 : AWait.Ms();
   while (step < remaining) {
     pause(step);
     remaining = forever ? step + 1 : remaining - step;

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/socket/IdIOHandler.hpp"
 #include "qorclnt/socket/IdSocketHandle.hpp"
 
@@ -34,13 +36,14 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // Connects to AHost:APort (or to the proxy of SocksInfo, which then negotiates the way to AHost),
   // bound to the given local end. ATimeout -1 or 0 connects on the calling thread; -2 or a positive
   // number of ms connects on a worker ("Connect timed out." when the time runs out, the socket then
-  // closed). The host may be a name, a dotted IPv4 address or an IPv6 address (brackets and a zone
-  // allowed). A name's addresses are tried in turn (IPv4 first) within the one time-out, each
-  // attempt on a new socket with what is left of the time; the last attempt's error is raised when
-  // all fail. With a bound IP only the addresses of its family are tried. Reports hsResolving for a
-  // host that is a name, and hsConnecting with the address of each attempt. Any other failure leaves
-  // the descriptor open (IsConnected stays true) until Close: a caller that drives the handler
-  // itself closes it before trying again.
+  // closed); any other negative value allows the least time. The SOCKS dialogue and AfterConnect get
+  // what is left, but at least a step (or the whole time-out when shorter). The host may be a name, a
+  // dotted IPv4 address or an IPv6 address (brackets and a zone allowed). A name's addresses are tried in
+  // turn (IPv4 first) within the one time-out, each attempt on a new socket with what is left of the time;
+  // the last attempt's error is raised when all fail. With a bound IP only the addresses of its family are
+  // tried. Reports hsResolving for a host that is a name, and hsConnecting with the address of each attempt.
+  // Any other failure leaves the descriptor open (IsConnected stays true) until Close: a caller that drives
+  // the handler itself closes it before trying again.
   void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP, int32_t ABoundPort,
                  int32_t ABoundPortMin, int32_t ABoundPortMax, int32_t ATimeout) override;
   // True while the socket holds a descriptor, whether or not its connect succeeded.
@@ -81,8 +84,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   TIdIOResult RawReceive(void* ABuffer, int32_t ALength, int32_t ATimeout) override;
   TIdIOResult RawSend(const void* ABuffer, int32_t ALength) override;
   // Runs at the end of every successful ConnectTo, after any SOCKS negotiation, with the time the
-  // connect has left in ms (-2: no limit; 0 or more otherwise). A transport that wraps the socket
-  // starts here (a TLS handshake, say), within that time. Base: nothing.
+  // connect has left in ms (-2: no limit; else at least a step, see ConnectTo). A transport that
+  // wraps the socket starts here (a TLS handshake, say), within that time. Base: nothing.
   virtual void AfterConnect(int32_t ATimeLeft);
   // Shuts the socket down (see TIdSocketHandle::Abort).
   void AbortTransport() override;
@@ -98,10 +101,10 @@ class TIdIOHandlerSocket : public TIdIOHandler {
 
   // A new socket of AFamily, bound to ALocal.
   void PrepareSocket(uint16_t AFamily, const TLocalEnd& ALocal);
-  // Tries AAddresses in turn until one connects, within the one ATimeout (as ConnectTo's).
+  // Tries AAddresses in turn until one connects, within the one AWait (no value: untimed).
   void ConnectToAddresses(const std::vector<std::string>& AAddresses, int32_t APort, const TLocalEnd& ALocal,
-                          int32_t ATimeout);
-  void ConnectWithTimeout(int32_t ATimeout);
+                          std::optional<TIdWait> AWait);
+  void ConnectWithTimeout(TIdWait AWait);
   // Makes the socket handle, holding the abort lock.
   void MakeSocket();
   // Lets go of referred settings (not this handler's own object).

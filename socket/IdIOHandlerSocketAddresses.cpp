@@ -36,14 +36,12 @@ std::vector<std::string> ReachableAddresses(const std::vector<std::string>& AAdd
 }  // namespace
 
 void TIdIOHandlerSocket::ConnectToAddresses(const std::vector<std::string>& AAddresses, int32_t APort,
-                                            const TLocalEnd& ALocal, int32_t ATimeout) {
+                                            const TLocalEnd& ALocal, std::optional<TIdWait> AWait) {
   const std::vector<std::string> addresses = ReachableAddresses(AAddresses, ALocal.IP);
-  // Without a time-out the connect blocks on this thread, unless idle processing needs it to run on
-  // a worker with a limit.
-  const bool noTimeout = ATimeout == IdTimeoutDefault || ATimeout == 0;
-  const bool direct = noTimeout && !TIdAntiFreezeBase::ShouldProcessIdle();
-  const int32_t timeout = noTimeout ? DefaultConnectLimitMs : ATimeout;
-  const TIdDeadline deadline(timeout == IdTimeoutInfinite ? 0 : timeout);
+  // An untimed connect blocks on this thread, unless idle processing needs it to run on a worker
+  // with a limit.
+  const bool direct = !AWait && !TIdAntiFreezeBase::ShouldProcessIdle();
+  const TIdDeadline deadline(AWait.value_or(TIdWait::Of(DefaultConnectLimitMs)));
 
   for (size_t index = 0; index < addresses.size(); ++index) {
     const std::string& address = addresses[index];
@@ -56,7 +54,7 @@ void TIdIOHandlerSocket::ConnectToAddresses(const std::vector<std::string>& AAdd
     NotifyStatus(hsConnecting, {FSocket->RemoteIP()});
 
     // Each attempt gets what is left of the time (at least 1 ms, so that it still means a limit).
-    const int32_t left = timeout == IdTimeoutInfinite ? IdTimeoutInfinite : MaxOf(deadline.Left(), 1);
+    const TIdWait left = deadline.Left().AtLeast(1);
     try {
       if (direct) {
         const int32_t result = FSocket->ConnectToPeer(FSocket->Family());

@@ -118,7 +118,7 @@ bool TIdSocketHandle::WaitReadable(int32_t ATimeout) {
   if (!FAllocated) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
   if (TIdAntiFreezeBase::ShouldProcessIdle() && CurrentAntiFreeze->IdleTimeOut > 0) {
     const int32_t slice = CurrentAntiFreeze->IdleTimeOut;
-    if (ATimeout == IdTimeoutInfinite) {
+    if (TIdWait::Of(ATimeout).IsUnlimited()) {
       while (!WaitReadableOnce(slice)) {
       }
       return true;
@@ -141,11 +141,12 @@ bool TIdSocketHandle::WaitReadableOnce(int32_t ATimeout) {
 
 TIdIOResult TIdSocketHandle::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
   if (!FAllocated) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
-  if (!IsWaitTimeout(ATimeout)) return TIdIOResult::Expired();
-  const TIdDeadline deadline(ATimeout);
+  const TIdWait wait = TIdWait::Of(ATimeout);
+  if (!wait.IsAllowed()) return TIdIOResult::Expired();
+  const TIdDeadline deadline(wait);
   int32_t flags = MSG_DONTWAIT;
-  if (ATimeout != 0) {
-    if (!SetReceiveTimeout(ATimeout == IdTimeoutInfinite ? 0 : ATimeout)) {
+  if (wait.Ms() != 0) {  // not a poll: the system's receive time-out, where 0 is none
+    if (!SetReceiveTimeout(wait.IsUnlimited() ? 0 : wait.Ms())) {
       return TIdIOResult::Failure(CurrentStack->LastSystemError());
     }
     flags = 0;
@@ -160,10 +161,11 @@ TIdIOResult TIdSocketHandle::Receive(void* ABuffer, int32_t ALength, int32_t ATi
     // never restarts it), or the time-out ran out, which the system's timer tick may end a little
     // early. The rest of the time is waited out with a poll, which resumes after signals; then
     // whatever is there is taken without blocking.
-    const int32_t left = ATimeout == 0 ? 0 : deadline.Left();  // -2 (no limit) stays
-    if (left == 0) return TIdIOResult::Expired();
+    const TIdWait left = deadline.Left();
+    if (left.Ms() == 0) return TIdIOResult::Expired();
     FWaitList.assign(1, FDescriptor);
-    if (CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left) != 1) return TIdIOResult::Expired();
+    if (CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left.Ms()) != 1)
+      return TIdIOResult::Expired();
     flags = MSG_DONTWAIT;
   }
 }

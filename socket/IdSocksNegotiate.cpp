@@ -94,7 +94,8 @@ std::string PortBytes(int32_t APort) {
 // receive within what is left of the dialogue's time.
 class TProxyLink {
  public:
-  TProxyLink(TIdIOHandlerSocket* AHandler, int32_t ATimeout) : FHandler(AHandler), FDeadline(ATimeout) {
+  TProxyLink(TIdIOHandlerSocket* AHandler, int32_t ATimeout)
+      : FHandler(AHandler), FDeadline(TIdWait::Of(ATimeout)) {
     if (AHandler == nullptr) Raise(EIdClosedSocket(RSClosedSocket));
   }
 
@@ -114,7 +115,7 @@ class TProxyLink {
   void Receive(void* ABuffer, size_t ACount) {
     for (size_t got = 0; got < ACount;) {
       const TIdIOResult result = FHandler->SocketReceive(
-          static_cast<char*>(ABuffer) + got, static_cast<int32_t>(ACount - got), FDeadline.Left());
+          static_cast<char*>(ABuffer) + got, static_cast<int32_t>(ACount - got), FDeadline.Left().Ms());
       if (result.TimedOut) Raise(EIdReadTimeout(RSReadTimeout));
       if (result.Count <= 0) RaiseNoResponse();
       got += static_cast<size_t>(result.Count);

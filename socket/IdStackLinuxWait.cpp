@@ -149,13 +149,13 @@ int32_t TIdStackLinux::WaitForSockets(TIdSocketDescriptors* AReadList, TIdSocket
   for (size_t kind = 0; kind < std::size(lists); ++kind) {
     if (!set.Add(lists[kind], static_cast<TWaitList>(kind))) return fail(EBADF);
   }
-  if (!IsWaitTimeout(ATimeout)) return fail(EINVAL);  // as select refuses a negative time
+  const TIdWait wait = TIdWait::Of(ATimeout);
+  if (!wait.IsAllowed()) return fail(EINVAL);  // as select refuses a negative time
   set.Prepare();
 
-  std::optional<TPollClock::time_point> deadline;
-  if (ATimeout != IdTimeoutInfinite) deadline = TPollClock::now() + std::chrono::milliseconds(ATimeout);
+  const TIdDeadline deadline(wait);
   for (;;) {
-    const int result = set.Poll(deadline);
+    const int result = set.Poll(deadline.End());
     if (result == -1) return fail(errno);
     if (result == 0) return report(0);
     if (set.HasInvalid()) return fail(EBADF);

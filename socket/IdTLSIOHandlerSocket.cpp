@@ -64,29 +64,27 @@ void TIdTLSIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, c
   EndSession();
   Context();  // a setting that cannot work fails before the connect
   FHost = AHost;
-  FConnectTimeout = ATimeout > 0 ? ATimeout : IdTimeoutInfinite;
+  FConnectWait = TIdWait::ForConnect(ATimeout).value_or(TIdWait::Unlimited());
   TIdIOHandlerSocket::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
 }
 
 void TIdTLSIOHandlerSocket::AfterConnect(int32_t ATimeLeft) {
   if (FPassThrough) return;
-  // A timed connect of a step or less waits its whole time; the handshake still gets one step.
-  Handshake(ATimeLeft == IdTimeoutInfinite ? ATimeLeft
-                                           : MaxOf(ATimeLeft, MinOf(FConnectTimeout, ConnectStepMs)));
+  Handshake(TIdWait::Of(ATimeLeft));
 }
 
 void TIdTLSIOHandlerSocket::StartTLS() {
   if (FSession) Raise(EIdTLSStartRefused(RSTLSStartActive));
   if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
-  Handshake(FConnectTimeout);
+  Handshake(FConnectWait);
 }
 
-void TIdTLSIOHandlerSocket::Handshake(int32_t ATimeout) {
+void TIdTLSIOHandlerSocket::Handshake(TIdWait AWait) {
   FPeerName = PeerNameOf(FServerName.empty() ? FHost : FServerName);
   try {
     FSession = std::make_unique<TIdTLSSession>(Context(), Socket()->Descriptor());
     FSession->SetPeerName(FPeerName, FSettings.VerifyPeer);
-    FSession->Handshake(ATimeout);
+    FSession->Handshake(AWait);
     FEstablished = true;
   } catch (...) {
     // No application byte may pass a connection whose handshake failed.
@@ -105,10 +103,10 @@ TIdIOResult TIdTLSIOHandlerSocket::RawWaitReadable(int32_t ATimeout) {
   if (!IsConnected()) Raise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
   // The socket's own wait (with its idle turns), until TLS has something to give: a record without
   // application data (a session ticket, a key update) or a part of one does not end the wait.
-  const TIdDeadline deadline(ATimeout);
+  const TIdDeadline deadline(TIdWait::Of(ATimeout));
   for (;;) {
-    if (FSession->WaitReadable(0)) return TIdIOResult::Moved(1);
-    const TIdIOResult ready = SocketWaitReadable(ATimeout <= 0 ? ATimeout : deadline.Left());
+    if (FSession->WaitReadable(TIdWait::Of(0))) return TIdIOResult::Moved(1);
+    const TIdIOResult ready = SocketWaitReadable(deadline.Left().Ms());
     if (ready.Count <= 0) return ready;
   }
 }
@@ -117,7 +115,7 @@ TIdIOResult TIdTLSIOHandlerSocket::RawReceive(void* ABuffer, int32_t ALength, in
   if (!FSession) return SocketReceive(ABuffer, ALength, ATimeout);
   if (!IsConnected()) Raise(EIdClosedSocket(RSClosedSocket));
   try {
-    return FSession->Receive(ABuffer, ALength, ATimeout);
+    return FSession->Receive(ABuffer, ALength, TIdWait::Of(ATimeout));
   } catch (const EIdTLSError&) {
     // A truncated stream or a fatal alert ends the connection as a peer's close does.
     Close();

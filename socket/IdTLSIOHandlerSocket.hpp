@@ -72,8 +72,8 @@ class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
  private:
   // The context for the current settings, made (and checked) on first use after a change.
   ssl_ctx_st* Context();
-  // Starts TLS on the connected socket within ATimeout ms; closes the socket when that fails.
-  void Handshake(int32_t ATimeout);
+  // Starts TLS on the connected socket within AWait; closes the socket when that fails.
+  void Handshake(TIdWait AWait);
   void EndSession();
 
   TIdTLSSettings FSettings;
@@ -82,9 +82,9 @@ class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
   TIdSSLContext FContext;
   std::unique_ptr<TIdTLSSession> FSession;
   bool FEstablished = false;
-  std::string FPeerName;         // the name checked in the last handshake
-  std::string FHost;             // the host of the last ConnectTo
-  int32_t FConnectTimeout = -2;  // the handshake's time-out, from the last ConnectTo
+  std::string FPeerName;                        // the name checked in the last handshake
+  std::string FHost;                            // the host of the last ConnectTo
+  TIdWait FConnectWait = TIdWait::Unlimited();  // the handshake's time, from the last ConnectTo
 };
 
 }  // namespace qor

@@ -89,20 +89,16 @@ void TIdTLSSession::SetPeerName(const std::string& AName, bool AVerify) {
   SetTLSPeerName(FSSL, AName, AVerify);
 }
 
-void TIdTLSSession::SetDeadline(int32_t ATimeout) {
+void TIdTLSSession::SetDeadline(TIdWait AWait) {
   FTimedOut = false;
-  FForever = ATimeout < 0;
-  if (!FForever) FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeout);
+  FDeadline = TIdDeadline(AWait);
 }
 
 bool TIdTLSSession::WaitForDeadline() {
-  if (FForever) return true;  // the receive blocks as long as it must
-  const auto left = FDeadline - std::chrono::steady_clock::now();
-  // Rounded up, so that the wait never ends before the deadline.
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  const TIdWait left = FDeadline.Left();
+  if (left.IsUnlimited()) return true;  // the receive blocks as long as it must
   FWaitList.assign(1, FDescriptor);
-  const int32_t ready =
-      CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, static_cast<int32_t>(ms < 0 ? 0 : ms));
+  const int32_t ready = CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left.Ms());
   return ready != 0;  // a failed wait lets the receive report the failure
 }
 
@@ -125,7 +121,7 @@ int32_t TIdTLSSession::BioRead(char* ABuffer, int32_t ALength, bool& VRetry) {
       return -1;
     }
     // Without a deadline the receive blocks; with one, the wait said when to look again.
-    flags = FForever ? 0 : MSG_DONTWAIT;
+    flags = FDeadline.End() ? MSG_DONTWAIT : 0;
   }
 }
 
@@ -141,8 +137,8 @@ int32_t TIdTLSSession::BioWrite(const char* ABuffer, int32_t ALength) {
   }
 }
 
-void TIdTLSSession::Handshake(int32_t ATimeout) {
-  SetDeadline(ATimeout);
+void TIdTLSSession::Handshake(TIdWait AWait) {
+  SetDeadline(AWait);
   FSystemError = 0;
   ERR_clear_error();
   const int result = SSL_connect(FSSL);
@@ -210,17 +206,17 @@ TIdTLSSession::TReadEnd TIdTLSSession::Read(void* AData, int32_t ALength, int32_
   return FEnd;
 }
 
-bool TIdTLSSession::WaitReadable(int32_t ATimeout) {
+bool TIdTLSSession::WaitReadable(TIdWait AWait) {
   // Bytes OpenSSL holds (a part of a record, say) are taken in by the peek without a wait on the
   // socket; only what is still missing is waited for.
   if (Decrypted() > 0 || FEnd != reData) return true;
-  SetDeadline(ATimeout);
+  SetDeadline(AWait);
   int32_t count = 0;
   return Read(nullptr, 0, count) != reTimeOut;
 }
 
-TIdIOResult TIdTLSSession::Receive(void* ABuffer, int32_t ALength, int32_t ATimeout) {
-  SetDeadline(ATimeout);
+TIdIOResult TIdTLSSession::Receive(void* ABuffer, int32_t ALength, TIdWait AWait) {
+  SetDeadline(AWait);
   int32_t count = 0;
   switch (Read(ABuffer, ALength, count)) {
     case reData:
@@ -243,7 +239,7 @@ void TIdTLSSession::RaiseFailure() const {
 
 TIdIOResult TIdTLSSession::Send(const void* ABuffer, int32_t ALength) {
   if (FEnd == reFailed || FEnd == reTruncated) RaiseFailure();
-  SetDeadline(-2);
+  SetDeadline(TIdWait::Unlimited());
   FSystemError = 0;
   ERR_clear_error();
   const int result = SSL_write(FSSL, ABuffer, ALength);

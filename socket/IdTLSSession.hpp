@@ -1,9 +1,9 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "qorclnt/connection/IdGlobal.hpp"
 #include "qorclnt/socket/IdIOResult.hpp"
 #include "qorclnt/socket/IdStack.hpp"
 #include "qorclnt/socket/IdTLSContext.hpp"
@@ -25,19 +25,19 @@ class TIdTLSSession {
 
   // Checks the peer as AName (see SetTLSPeerName) unless AVerify is false; call before Handshake.
   void SetPeerName(const std::string& AName, bool AVerify);
-  // Runs the handshake within ATimeout ms (-2: no limit). Raises EIdTLSHandshakeTimeout,
-  // EIdTLSVerifyError with the verifier's reason, or EIdTLSError with OpenSSL's.
-  void Handshake(int32_t ATimeout);
+  // Runs the handshake within AWait. Raises EIdTLSHandshakeTimeout, EIdTLSVerifyError with the
+  // verifier's reason, or EIdTLSError with OpenSSL's.
+  void Handshake(TIdWait AWait);
   // Application bytes already decrypted, ready for the next receive without any wait.
   int32_t Decrypted() const;
-  // Waits up to ATimeout ms (-2: no limit; 0: poll) for application data, the peer's close_notify or
-  // a failure; false when the time ran out. Records that are no application data (session tickets,
-  // key updates) are taken in without ending the wait.
-  bool WaitReadable(int32_t ATimeout);
-  // One read of up to ALength bytes that waits up to ATimeout ms for them: the count (0 after the
-  // peer's close_notify), the time-out, or the failure of the socket. Raises EIdTLSTruncated when
-  // the peer closed without close_notify, EIdTLSError for an alert or a broken record.
-  TIdIOResult Receive(void* ABuffer, int32_t ALength, int32_t ATimeout);
+  // Waits up to AWait for application data, the peer's close_notify or a failure; false when the
+  // time ran out. Records that are no application data (session tickets, key updates) are taken in
+  // without ending the wait.
+  bool WaitReadable(TIdWait AWait);
+  // One read of up to ALength bytes that waits up to AWait for them: the count (0 after the peer's
+  // close_notify), the time-out, or the failure of the socket. Raises EIdTLSTruncated when the peer
+  // closed without close_notify, EIdTLSError for an alert or a broken record.
+  TIdIOResult Receive(void* ABuffer, int32_t ALength, TIdWait AWait);
   // Sends up to ALength bytes: the count or the failure of the socket. Raises EIdTLSError for a
   // failure of TLS itself.
   TIdIOResult Send(const void* ABuffer, int32_t ALength);
@@ -55,7 +55,7 @@ class TIdTLSSession {
  private:
   // How a read ended, for one outcome that both WaitReadable and Receive see.
   enum TReadEnd : uint8_t { reData, reTimeOut, reClosed, reSystem, reTruncated, reFailed };
-  void SetDeadline(int32_t ATimeout);
+  void SetDeadline(TIdWait AWait);
   // Waits until the descriptor is readable or the deadline passes; true when readable.
   bool WaitForDeadline();
   // Reads (AData null: peeks one byte) and classifies the outcome; lasting ends are kept in FEnd, the
@@ -65,8 +65,7 @@ class TIdTLSSession {
 
   ssl_st* FSSL = nullptr;
   TIdStackSocketHandle FDescriptor;
-  bool FForever = true;
-  std::chrono::steady_clock::time_point FDeadline{};
+  TIdDeadline FDeadline{TIdWait::Unlimited()};
   bool FTimedOut = false;
   bool FNoWait = false;      // sends must not block (close_notify)
   int32_t FSystemError = 0;  // the error number of the last failed send or receive

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -100,6 +102,66 @@ TEST(IsMainThread, TrueOnlyOnTheThreadThatStartedTheProgram) {
   bool onOther = true;
   std::thread([&onOther] { onOther = IsMainThread(); }).join();
   EXPECT_FALSE(onOther);
+}
+
+// A resolved wait in words, so that a table of them reads (and fails) plainly.
+std::string Words(std::optional<TIdWait> AWait) {
+  if (!AWait) return "untimed";
+  if (AWait->IsUnlimited()) return "no limit";
+  if (!AWait->IsAllowed()) return "no wait";
+  return AWait->Ms() == 0 ? "poll" : std::to_string(AWait->Ms()) + " ms";
+}
+
+TEST(TIdWait, EachKindOfCallResolvesEverySpecialValue) {
+  struct Case {
+    int32_t Timeout;
+    const char* Wait;
+    const char* Read;         // with a ReadTimeout of 1000
+    const char* ReadUntimed;  // with a ReadTimeout of 0
+    const char* Connect;
+  };
+  const Case cases[] = {
+      {-2, "no limit", "no limit", "no limit", "no limit"},
+      {-1, "no wait", "1000 ms", "no limit", "untimed"},
+      {0, "poll", "poll", "poll", "untimed"},
+      {1, "1 ms", "1 ms", "1 ms", "1 ms"},
+      {250, "250 ms", "250 ms", "250 ms", "250 ms"},
+      {INT32_MAX, "2147483647 ms", "2147483647 ms", "2147483647 ms", "2147483647 ms"},
+      {-3, "no wait", "no wait", "no wait", "poll"},
+      {INT32_MIN, "no wait", "no wait", "no wait", "poll"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Timeout);
+    EXPECT_EQ(Words(TIdWait::Of(c.Timeout)), c.Wait);
+    EXPECT_EQ(Words(TIdWait::ForRead(c.Timeout, 1000)), c.Read);
+    EXPECT_EQ(Words(TIdWait::ForRead(c.Timeout, 0)), c.ReadUntimed);
+    EXPECT_EQ(Words(TIdWait::ForConnect(c.Timeout)), c.Connect);
+  }
+  // The default of a read takes ReadTimeout as a wait takes its time-out, 0 aside.
+  EXPECT_EQ(Words(TIdWait::ForRead(-1, -2)), "no limit");
+  EXPECT_EQ(Words(TIdWait::ForRead(-1, -1)), "no wait");
+  EXPECT_EQ(Words(TIdWait::ForRead(-1, -7)), "no wait");
+}
+
+TEST(TIdWait, AtLeastRaisesAnythingButNoLimit) {
+  EXPECT_EQ(Words(TIdWait::Of(0).AtLeast(1)), "1 ms");
+  EXPECT_EQ(Words(TIdWait::Of(300).AtLeast(125)), "300 ms");
+  EXPECT_EQ(Words(TIdWait::Of(-3).AtLeast(1)), "1 ms");
+  EXPECT_EQ(Words(TIdWait::Unlimited().AtLeast(125)), "no limit");
+}
+
+TEST(TIdDeadline, CountsALimitDownToAPollAndKeepsTheOtherWaits) {
+  const TIdDeadline second(TIdWait::Of(1000));
+  EXPECT_GT(second.Left().Ms(), 900);
+  EXPECT_LE(second.Left().Ms(), 1000);
+  EXPECT_TRUE(second.End());
+  const TIdDeadline brief(TIdWait::Of(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  EXPECT_EQ(Words(brief.Left()), "poll");  // once the time is up: a poll, never no limit
+  EXPECT_EQ(Words(TIdDeadline(TIdWait::Of(0)).Left()), "poll");
+  EXPECT_EQ(Words(TIdDeadline(TIdWait::Unlimited()).Left()), "no limit");
+  EXPECT_FALSE(TIdDeadline(TIdWait::Unlimited()).End());
+  EXPECT_EQ(Words(TIdDeadline(TIdWait::Of(-3)).Left()), "no wait");
 }
 
 using Clock = std::chrono::steady_clock;

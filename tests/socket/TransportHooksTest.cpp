@@ -190,9 +190,9 @@ TEST(TransportHooks, ATransportThatHoldsBytesIsNeverLeftWaitingOnItsSocket) {
   }
 }
 
-// Connects a socket handler through a proxy that accepts and never answers, within 1000 ms: the
-// error's class and message; the milliseconds it took go to VTook.
-std::string ConnectThroughSilentProxy(TSocksVersion AVersion, long& VTook) {
+// Connects a socket handler through a proxy that accepts and never answers, within ATimeout ms:
+// the error's class and message; the milliseconds it took go to VTook.
+std::string ConnectThroughSilentProxy(TSocksVersion AVersion, long& VTook, int32_t ATimeout = 1000) {
   const LoopbackServer proxy;  // accepts, records, says nothing
   TIdIOHandlerSocket handler(nullptr);
   handler.SocksInfo()->SetVersion(AVersion);
@@ -202,7 +202,7 @@ std::string ConnectThroughSilentProxy(TSocksVersion AVersion, long& VTook) {
   const auto start = steady_clock::now();
   std::string outcome = "nothing raised";
   try {
-    handler.ConnectTo("127.0.0.1", DestinationPort, "", 0, 0, 0, 1000);
+    handler.ConnectTo("127.0.0.1", DestinationPort, "", 0, 0, 0, ATimeout);
   } catch (const Exception& error) {
     outcome = error.ClassName() + ": "s + error.Message();
   }
@@ -221,6 +221,16 @@ TEST(TransportHooks, TheConnectTimeOutEndsTheDialogueWithASilentProxy) {
   EXPECT_EQ(ConnectThroughSilentProxy(svSocks4, took), "EIdReadTimeout: Read Timeout");
   std::printf("SOCKS 4, silent proxy, Connect(1000): %ld ms\n", took);
   EXPECT_GE(took, 900);
+  EXPECT_LT(took, 5000);
+}
+
+// A time-out of a step or less is spent whole on the TCP connect; the dialogue then still gets a
+// step of its own (here the whole 100 ms), not a wait without end.
+TEST(TransportHooks, AShortConnectTimeOutStillBoundsTheDialogueWithASilentProxy) {
+  test::Watchdog watchdog(60s, "TransportHooks");
+  long took = 0;
+  EXPECT_EQ(ConnectThroughSilentProxy(svSocks4, took, 100), "EIdReadTimeout: Read Timeout");
+  EXPECT_GE(took, 180);
   EXPECT_LT(took, 5000);
 }
 
