@@ -161,11 +161,10 @@ TIdIOResult TIdSocketHandle::Receive(void* ABuffer, int32_t ALength, int32_t ATi
     // never restarts it), or the time-out ran out, which the system's timer tick may end a little
     // early. The rest of the time is waited out with a poll, which resumes after signals; then
     // whatever is there is taken without blocking.
-    const TIdWait left = deadline.Left();
-    if (left.Ms() == 0) return TIdIOResult::Expired();
+    const int32_t left = deadline.Left().Ms();  // IdTimeoutInfinite without a limit
+    if (left == 0) return TIdIOResult::Expired();
     FWaitList.assign(1, FDescriptor);
-    if (CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left.Ms()) != 1)
-      return TIdIOResult::Expired();
+    if (CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left) != 1) return TIdIOResult::Expired();
     flags = MSG_DONTWAIT;
   }
 }

@@ -25,8 +25,9 @@ class TIdSocksInfo : public TIdComponent {
   void Assign(const TIdSocksInfo& ASource);
   // Runs the proxy dialogue for the destination AHost:APort; nothing with svNoSocks.
   void NegotiateProxy(const std::string& AHost, int32_t APort);
-  // The same within ATimeout ms (-2: no limit): a proxy that has not answered in time is one that
-  // did not respond (SOCKS 5), or a receive that timed out, EIdReadTimeout (SOCKS 4).
+  // The same within ATimeout ms (-2: no limit; 0: every receive a poll): a proxy that has not
+  // answered in time is one that did not respond (SOCKS 5), or a receive that timed out,
+  // EIdReadTimeout (SOCKS 4).
   void NegotiateProxy(const std::string& AHost, int32_t APort, int32_t ATimeout);
 
   TSocksAuthentication Authentication() const noexcept { return FAuthentication; }
