@@ -30,7 +30,8 @@ install(TARGETS qorclnt qordemod RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS qorclient EXPORT qorclntTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 # Headers that only the stack's own sources include stay out.
 install(DIRECTORY ${QOR_LAYER_FOLDERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qorclnt
-        FILES_MATCHING PATTERN "*.hpp" PATTERN "IdStackLinuxPoll.hpp" EXCLUDE)
+        FILES_MATCHING PATTERN "*.hpp" PATTERN "IdStackLinuxPoll.hpp" EXCLUDE
+        PATTERN "Sanitized.hpp" EXCLUDE)
 install(EXPORT qorclntTargets NAMESPACE qorclnt:: DESTINATION ${QOR_PACKAGE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/qorclntConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/qorclntConfig.cmake INSTALL_DESTINATION ${QOR_PACKAGE_DIR})

@@ -93,6 +93,11 @@ class LayerCheckTest(unittest.TestCase):
         self.assertEqual(faults, [
             "runtime/Text.cpp: calls syscall; only the socket stack calls the system's socket functions",
             "socket/Handler.cpp: calls send; only the socket stack calls the system's socket functions"])
+        # The console's direct write is the one syscall outside the stack; a socket call there still fails.
+        console = CMAKE.replace("runtime/Text.cpp", "runtime/Text.cpp runtime/Console.cpp")
+        _, faults = self.run_check(console, {"runtime/Console.cpp": "long w = syscall(1, 1); int r = recv(0, 0, 0, 0);\n"})
+        self.assertEqual(faults, [
+            "runtime/Console.cpp: calls recv; only the socket stack calls the system's socket functions"])
         # Members, other names, comments and texts are no calls of the system.
         benign = ('void h(T& t, T* p) { t.send(1); p->connect(2); Resend(3); my_poll(4); }\n'
                   '// ::connect(s) is made by the stack\n/* recv(s) */ const char* m = "send(";\n')

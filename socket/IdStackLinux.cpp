@@ -15,6 +15,7 @@
 
 #include "qorclnt/errors/IdException.hpp"
 #include "qorclnt/errors/IdResourceStrings.hpp"
+#include "qorclnt/runtime/Sanitized.hpp"
 #include "qorclnt/runtime/Strings.hpp"
 #include "qorclnt/socket/IdStackAddress.hpp"
 #include "qorclnt/socket/IdStackLinuxPoll.hpp"
@@ -47,16 +48,8 @@ class TKeptErrno {
 // so that buys nothing, and on a reply of many short lines it costs a measurable share of the
 // client's time: so these make the same system calls directly, with the same results. Sanitizer
 // builds keep the C library's calls, which the sanitizers intercept to see every buffer.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QOR_STACK_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define QOR_STACK_SANITIZED 1
-#endif
-#endif
-
 ssize_t SendBytes(int AFd, const void* AData, size_t ALength, int AFlags) {
-#ifdef QOR_STACK_SANITIZED
+#ifdef QOR_SANITIZED
   return ::send(AFd, AData, ALength, AFlags);
 #else
   return static_cast<ssize_t>(::syscall(SYS_sendto, AFd, AData, ALength, AFlags, nullptr, socklen_t{0}));
@@ -64,7 +57,7 @@ ssize_t SendBytes(int AFd, const void* AData, size_t ALength, int AFlags) {
 }
 
 ssize_t ReceiveBytes(int AFd, void* ABuffer, size_t ALength, int AFlags) {
-#ifdef QOR_STACK_SANITIZED
+#ifdef QOR_SANITIZED
   return ::recv(AFd, ABuffer, ALength, AFlags);
 #else
   return static_cast<ssize_t>(::syscall(SYS_recvfrom, AFd, ABuffer, ALength, AFlags, nullptr, nullptr));

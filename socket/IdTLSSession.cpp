@@ -79,6 +79,9 @@ TIdTLSSession::TIdTLSSession(ssl_ctx_st* AContext, TIdStackSocketHandle ADescrip
   }
   BIO_set_data(bio, this);
   SSL_set_bio(FSSL, bio, bio);
+  // OpenSSL takes in whatever the socket holds, not a record's header and then its body: half the
+  // receives on a long reply. What it holds beyond a record is processed before any wait.
+  SSL_set_read_ahead(FSSL, 1);
 }
 
 TIdTLSSession::~TIdTLSSession() {
