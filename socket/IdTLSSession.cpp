@@ -100,6 +100,7 @@ void TIdTLSSession::SetDeadline(TIdWait AWait) {
 bool TIdTLSSession::WaitForDeadline() {
   const TIdWait left = FDeadline.Left();
   if (left.IsUnlimited()) return true;  // the receive blocks as long as it must
+  if (!left.IsAllowed()) return false;  // as a time that has run out
   FWaitList.assign(1, FDescriptor);
   const int32_t ready = CurrentStack->WaitForSockets(&FWaitList, nullptr, nullptr, left.Ms());
   return ready != 0;  // a failed wait lets the receive report the failure
