@@ -12,45 +12,14 @@ TIdTLSIOHandlerSocket::~TIdTLSIOHandlerSocket() {
   EndSession();
 }
 
-void TIdTLSIOHandlerSocket::SetVerifyPeer(bool AValue) {
-  FSettings.VerifyPeer = AValue;
-  FContext.reset();
-}
-
-void TIdTLSIOHandlerSocket::SetCAFile(const std::string& AValue) {
-  FSettings.CAFile = AValue;
-  FContext.reset();
-}
-
-void TIdTLSIOHandlerSocket::SetCAPath(const std::string& AValue) {
-  FSettings.CAPath = AValue;
-  FContext.reset();
-}
-
-void TIdTLSIOHandlerSocket::SetCertFile(const std::string& AValue) {
-  FSettings.CertFile = AValue;
-  FContext.reset();
-}
-
-void TIdTLSIOHandlerSocket::SetKeyFile(const std::string& AValue) {
-  FSettings.KeyFile = AValue;
-  FContext.reset();
-}
-
-void TIdTLSIOHandlerSocket::SetMinVersion(TIdTLSVersion AValue) {
-  FSettings.MinVersion = AValue;
-  FContext.reset();
-}
-
 ssl_ctx_st* TIdTLSIOHandlerSocket::Context() {
   if (!FContext) FContext = NewTLSClientContext(FSettings);
   return FContext.get();
 }
 
 void TIdTLSIOHandlerSocket::EndSession() {
-  if (FSession && FEstablished && IsConnected()) FSession->Shutdown();
+  if (FSession && IsConnected()) FSession->Shutdown();
   FSession.reset();
-  FEstablished = false;
 }
 
 void TIdTLSIOHandlerSocket::Close() {
@@ -85,7 +54,6 @@ void TIdTLSIOHandlerSocket::Handshake(TIdWait AWait) {
     FSession = std::make_unique<TIdTLSSession>(Context(), Socket()->Descriptor());
     FSession->SetPeerName(FPeerName, FSettings.VerifyPeer);
     FSession->Handshake(AWait);
-    FEstablished = true;
   } catch (...) {
     // No application byte may pass a connection whose handshake failed.
     Close();

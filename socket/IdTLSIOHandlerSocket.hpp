@@ -33,7 +33,7 @@ class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
   void StartTLS() override;
 
   // True once a handshake has succeeded on the open connection.
-  bool TLSActive() const noexcept { return FSession != nullptr && FEstablished; }
+  bool TLSActive() const noexcept { return FSession != nullptr && FSession->Established(); }
   // Of the active connection: "TLSv1.3", "TLS_AES_256_GCM_SHA384", and the name the peer was
   // verified as (empty when not verified).
   std::string TLSVersion() const;
@@ -41,17 +41,17 @@ class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
   std::string VerifiedName() const;
 
   bool VerifyPeer() const noexcept { return FSettings.VerifyPeer; }
-  void SetVerifyPeer(bool AValue);
+  void SetVerifyPeer(bool AValue) { ChangeSetting(&TIdTLSSettings::VerifyPeer, AValue); }
   const std::string& CAFile() const noexcept { return FSettings.CAFile; }
-  void SetCAFile(const std::string& AValue);
+  void SetCAFile(const std::string& AValue) { ChangeSetting(&TIdTLSSettings::CAFile, AValue); }
   const std::string& CAPath() const noexcept { return FSettings.CAPath; }
-  void SetCAPath(const std::string& AValue);
+  void SetCAPath(const std::string& AValue) { ChangeSetting(&TIdTLSSettings::CAPath, AValue); }
   const std::string& CertFile() const noexcept { return FSettings.CertFile; }
-  void SetCertFile(const std::string& AValue);
+  void SetCertFile(const std::string& AValue) { ChangeSetting(&TIdTLSSettings::CertFile, AValue); }
   const std::string& KeyFile() const noexcept { return FSettings.KeyFile; }
-  void SetKeyFile(const std::string& AValue);
+  void SetKeyFile(const std::string& AValue) { ChangeSetting(&TIdTLSSettings::KeyFile, AValue); }
   TIdTLSVersion MinVersion() const noexcept { return FSettings.MinVersion; }
-  void SetMinVersion(TIdTLSVersion AValue);
+  void SetMinVersion(TIdTLSVersion AValue) { ChangeSetting(&TIdTLSSettings::MinVersion, AValue); }
   // The name to verify and send as SNI; empty: the host given to ConnectTo.
   const std::string& ServerName() const noexcept { return FServerName; }
   void SetServerName(const std::string& AValue) { FServerName = AValue; }
@@ -75,13 +75,18 @@ class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
   // Starts TLS on the connected socket within AWait; closes the socket when that fails.
   void Handshake(TIdWait AWait);
   void EndSession();
+  // Sets one of the settings the context is made of; the context is made anew on its next use.
+  template <class TValue>
+  void ChangeSetting(TValue TIdTLSSettings::*ASetting, const TValue& AValue) {
+    FSettings.*ASetting = AValue;
+    FContext.reset();
+  }
 
   TIdTLSSettings FSettings;
   std::string FServerName;
   bool FPassThrough = false;
   TIdSSLContext FContext;
   std::unique_ptr<TIdTLSSession> FSession;
-  bool FEstablished = false;
   std::string FPeerName;                        // the name checked in the last handshake
   std::string FHost;                            // the host of the last ConnectTo
   TIdWait FConnectWait = TIdWait::Unlimited();  // the handshake's time, from the last ConnectTo

@@ -259,13 +259,17 @@ TIdIOResult TIdTLSSession::Send(const void* ABuffer, int32_t ALength) {
 }
 
 void TIdTLSSession::Shutdown() {
-  if (FEnd == reFailed || FEnd == reTruncated || !SSL_is_init_finished(FSSL)) return;
+  if (FEnd == reFailed || FEnd == reTruncated || !Established()) return;
   FNoWait = true;
   ERR_clear_error();
   const int result = SSL_shutdown(FSSL);
   SSL_get_error(FSSL, result);  // whatever it was, the socket closes next
   ERR_clear_error();
   FNoWait = false;
+}
+
+bool TIdTLSSession::Established() const noexcept {
+  return SSL_is_init_finished(FSSL) == 1;
 }
 
 std::string TIdTLSSession::Version() const {

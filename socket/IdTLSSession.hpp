@@ -43,6 +43,8 @@ class TIdTLSSession {
   TIdIOResult Send(const void* ABuffer, int32_t ALength);
   // Sends close_notify when the connection is still sound, without waiting for the socket to take it.
   void Shutdown();
+  // True once the handshake has succeeded.
+  bool Established() const noexcept;
 
   // "TLSv1.3", "TLS_AES_256_GCM_SHA384".
   std::string Version() const;
